@@ -1,0 +1,37 @@
+#pragma once
+// TDateTime arithmetic (days since 1899-12-30, proleptic Gregorian calendar) and its
+// text forms by the regional settings.
+
+#include <string>
+#include <string_view>
+
+#include "platform/FormatSettings.h"
+#include "platform/Variant.h"
+
+namespace platform {
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& result);
+bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
+// Calendar date of the whole part (truncated toward zero) and time of day of the
+// fraction, in whole milliseconds. False when the value is out of range or not finite.
+bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
+                       int& minute, int& second, int& millisecond);
+int DayOfWeek(TDateTime value);  // 1 = Sunday ... 7 = Saturday
+
+TDateTime Now();        // local date and time, millisecond resolution
+TDateTime NowUtc();
+// Bias of the local time zone in minutes, standard time (local + bias = UTC).
+int LocalZoneBiasMinutes();
+
+// Formats by a date-time pattern: c, d, dd, ddd, dddd, ddddd, dddddd, m, mm, mmm, mmmm
+// (m after h is minutes), yy, yyyy, h, hh, n, nn, s, ss, z, zzz, t, tt, am/pm, a/p,
+// ampm, "/" and ":" as the locale's separators, quoted literals.
+std::string FormatDateTime(std::string_view pattern, TDateTime value,
+                           const TFormatSettings& fs = FormatSettings);
+
+// A date in the order of fs.ShortDateFormat with fs.DateSeparator, optionally followed
+// by a time (h[:n[:s[.z]]] with fs.TimeSeparator, optional AM/PM); or a time alone.
+bool TryStrToDateTime(std::string_view text, TDateTime& value,
+                      const TFormatSettings& fs = FormatSettings);
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+#pragma once
+// The native workbook engine's reader interface: each file format (.xlsx/.xlsm, .ods,
+// .xls) has a reader that lists the sheets and streams one sheet's cells in file order.
+// Readers never hold a whole sheet in memory.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sheet {
+
+// A cell as the workbook stores it, before it is rendered as text.
+struct Cell {
+  enum class Kind : std::uint8_t { Empty, Number, Text, Boolean, Error, DateTime };
+  Kind kind = Kind::Empty;
+  // Number: the value. DateTime: days since 1899-12-30 (the 1904 system already
+  // converted). Boolean: 0 or 1.
+  double number = 0.0;
+  // Text: the string (UTF-8). Error: the error as the spreadsheet shows it ("#DIV/0!").
+  std::string text;
+};
+
+// Receives one sheet's cells. Rows and columns are 0-based. Readers deliver cells in the
+// order the file holds them, which is row-major for every writer seen in practice; a
+// consumer must tolerate a cell for an earlier row or column.
+class CellSink {
+ public:
+  virtual ~CellSink() = default;
+  virtual void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) = 0;
+};
+
+// A file that is not a workbook of the reader's format, or is corrupt, truncated or
+// beyond the reader's limits. The message names the cause for the user.
+class WorkbookError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class WorkbookReader {
+ public:
+  virtual ~WorkbookReader() = default;
+  virtual std::vector<std::string> SheetNames() const = 0;
+  // Streams the cells of the sheet at `index` (0-based) to `sink`.
+  virtual void ReadSheet(std::size_t index, CellSink& sink) = 0;
+};
+
+// Limits that keep a hostile file from exhausting memory or time.
+struct ReaderLimits {
+  std::uint64_t maxDecompressedPart = 512ull << 20;  // one zip member
+  std::uint64_t maxSharedStrings = 16ull << 20;      // entries
+  std::uint64_t maxStringBytes = 256ull << 20;       // all shared strings together
+  std::uint32_t maxRows = 1048576;
+  std::uint32_t maxColumns = 16384;
+};
+
+std::unique_ptr<WorkbookReader> OpenXlsx(const std::string& path, const ReaderLimits& = {});
+std::unique_ptr<WorkbookReader> OpenOds(const std::string& path, const ReaderLimits& = {});
+std::unique_ptr<WorkbookReader> OpenXls(const std::string& path, const ReaderLimits& = {});
+
+// Reader for a file by its content (zip with xl/workbook.xml or content.xml of an
+// OpenDocument spreadsheet, compound file with a Workbook stream); raises WorkbookError
+// for anything else.
+std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const ReaderLimits& = {});
+
+}  // namespace sheet
