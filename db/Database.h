@@ -39,7 +39,10 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  void Open();   // no file is created or overwritten
+  // Opens the database. An SQLite file is never created or overwritten, except that
+  // `createSqliteFile` true (the create-database command) makes a new, empty file and
+  // refuses one that exists already.
+  void Open(bool createSqliteFile = false);
   void Close();
   bool Connected() const;
   Engine engine() const;
