@@ -20,8 +20,9 @@ bool TryStrToFloat(std::string_view text, double& value,
 
 // Formats by a number pattern: "0" digit always shown, "#" digit if significant, "."
 // decimal separator, "," thousands grouping, "E+"/"E-" exponent, quoted literals, and up
-// to three sections separated by ";" (positive;negative;zero). Halves round away from
-// zero on the decimal value shown.
+// to three sections separated by ";" (positive;negative;zero). The exact binary value of
+// the double is rounded to the decimals shown; an exact half rounds away from zero. An
+// empty pattern gives FloatToStrGeneral.
 std::string FormatFloat(std::string_view pattern, double value,
                         const TFormatSettings& fs = FormatSettings);
 
@@ -30,5 +31,12 @@ std::string FormatFloat(std::string_view pattern, double value,
 std::string FloatToStrGeneral(double value, const TFormatSettings& fs = FormatSettings);
 
 std::string IntToStr(std::int64_t value);
+
+// Writes `value` in fixed notation with exactly `decimals` decimals (0 to 40) and
+// `decimalSeparator`, no grouping, into [first, last); returns the end of the text, or
+// nullptr when it does not fit. Rounding as in FormatFloat; a value that rounds to zero
+// has no minus sign. Not finite values give "NAN", "INF" or "-INF". The fast path of
+// the SQL constants: no allocation, no locale.
+char* FormatFixed(char* first, char* last, double value, int decimals, char decimalSeparator);
 
 }  // namespace platform

@@ -1,0 +1,423 @@
+#include "platform/NumberFormat.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace platform {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Adds one unit of the last digit to the decimal text [first, end) (digits and at most
+// one separator); returns the new end (one longer when a carry runs past the first
+// digit).
+char* IncrementDecimal(char* first, char* end, char* last) {
+  for (char* p = end; p != first;) {
+    --p;
+    if (!IsDigit(*p)) continue;
+    if (*p != '9') {
+      ++*p;
+      return end;
+    }
+    *p = '0';
+  }
+  if (end == last) return nullptr;
+  std::memmove(first + 1, first, static_cast<std::size_t>(end - first));
+  *first = '1';
+  return end + 1;
+}
+
+std::vector<std::string_view> SplitSections(std::string_view pattern) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  char quote = 0;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == ';') {
+      out.push_back(pattern.substr(start, i - start));
+      start = i + 1;
+      if (out.size() == 2) break;
+    }
+  }
+  if (out.size() < 3) out.push_back(pattern.substr(start));
+  if (out.size() == 3 && out[2].find(';') != std::string_view::npos) {
+    out[2] = out[2].substr(0, out[2].find(';'));
+  }
+  return out;
+}
+
+struct Layout {
+  int minInt = 0;      // integer digits always shown
+  int minDec = 0;      // decimals always shown
+  int maxDec = 0;      // decimals shown when significant
+  bool grouping = false;
+  bool hasPlaceholder = false;
+  bool scientific = false;
+  bool expPlus = false;  // "E+": the exponent's sign is always shown
+  int expDigits = 0;
+};
+
+Layout Analyse(std::string_view sec) {
+  Layout l;
+  bool afterPoint = false;
+  bool seenZero = false;
+  int intFromZero = 0;
+  int decCount = 0;
+  char quote = 0;
+  for (std::size_t i = 0; i < sec.size(); ++i) {
+    const char c = sec[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    switch (c) {
+      case '"':
+      case '\'':
+        quote = c;
+        break;
+      case '0':
+      case '#':
+        l.hasPlaceholder = true;
+        if (afterPoint) {
+          ++decCount;
+          if (c == '0') l.minDec = decCount;
+        } else {
+          if (c == '0') seenZero = true;
+          if (seenZero) ++intFromZero;
+        }
+        break;
+      case '.':
+        afterPoint = true;
+        break;
+      case ',':
+        if (!afterPoint) l.grouping = true;
+        break;
+      case 'E':
+      case 'e':
+        if (i + 1 < sec.size() && (sec[i + 1] == '+' || sec[i + 1] == '-') && l.hasPlaceholder) {
+          l.scientific = true;
+          l.expPlus = sec[i + 1] == '+';
+          std::size_t j = i + 2;
+          while (j < sec.size() && sec[j] == '0') {
+            ++l.expDigits;
+            ++j;
+          }
+          i = sec.size();  // the exponent ends the digits of the pattern
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  l.minInt = intFromZero;
+  l.maxDec = decCount;
+  return l;
+}
+
+void Group(std::string& digits, const std::string& separator) {
+  if (separator.empty() || digits.size() <= 3) return;
+  std::string out;
+  out.reserve(digits.size() + digits.size() / 3 * separator.size());
+  const std::size_t lead = digits.size() % 3;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (i - lead) % 3 == 0 && i >= lead) out += separator;
+    out.push_back(digits[i]);
+  }
+  digits = std::move(out);
+}
+
+std::string FormatSection(std::string_view sec, double value, bool withSign,
+                          const TFormatSettings& fs) {
+  const Layout l = Analyse(sec);
+  std::string intPart, fracPart, expPart;
+  bool negative = false;
+  if (!std::isfinite(value)) {
+    return std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
+  }
+  if (l.scientific) {
+    char buf[64];
+    const int precision = l.maxDec;
+    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
+                           precision);
+    std::string_view t(buf, static_cast<std::size_t>(r.ptr - buf));
+    const std::size_t e = t.find('e');
+    std::string_view mant = t.substr(0, e);
+    int exponent = 0;
+    std::string_view ex = t.substr(e + 1);
+    if (!ex.empty() && ex[0] == '+') ex.remove_prefix(1);
+    std::from_chars(ex.data(), ex.data() + ex.size(), exponent);
+    intPart = std::string(mant.substr(0, 1));
+    if (mant.size() > 2) fracPart = std::string(mant.substr(2));
+    negative = value < 0 && (intPart != "0" || fracPart.find_first_not_of('0') != std::string::npos);
+    if (exponent < 0) {
+      expPart = "-";
+    } else if (l.expPlus) {
+      expPart = "+";
+    }
+    std::string digits = std::to_string(exponent < 0 ? -exponent : exponent);
+    if (static_cast<int>(digits.size()) < l.expDigits) {
+      digits.insert(0, static_cast<std::size_t>(l.expDigits) - digits.size(), '0');
+    }
+    expPart += digits;
+  } else {
+    char buf[400];
+    char* end = FormatFixed(buf, buf + sizeof buf, value, l.maxDec, '.');
+    std::string_view t(buf, end ? static_cast<std::size_t>(end - buf) : 0);
+    if (!t.empty() && t[0] == '-') {
+      negative = true;
+      t.remove_prefix(1);
+    }
+    const std::size_t dot = t.find('.');
+    intPart = std::string(t.substr(0, dot));
+    if (dot != std::string_view::npos) fracPart = std::string(t.substr(dot + 1));
+  }
+  while (static_cast<int>(fracPart.size()) > l.minDec && !fracPart.empty() &&
+         fracPart.back() == '0') {
+    fracPart.pop_back();
+  }
+  if (intPart == "0" && l.minInt == 0) intPart.clear();
+  if (static_cast<int>(intPart.size()) < l.minInt) {
+    intPart.insert(0, static_cast<std::size_t>(l.minInt) - intPart.size(), '0');
+  }
+  if (l.grouping) Group(intPart, fs.ThousandSeparator);
+
+  std::string out;
+  if (withSign && negative) out.push_back('-');
+  bool intDone = false, fracDone = false, afterPoint = false;
+  char quote = 0;
+  for (std::size_t i = 0; i < sec.size(); ++i) {
+    const char c = sec[i];
+    if (quote) {
+      if (c == quote) {
+        quote = 0;
+      } else {
+        out.push_back(c);
+      }
+      continue;
+    }
+    switch (c) {
+      case '"':
+      case '\'':
+        quote = c;
+        break;
+      case '0':
+      case '#':
+        if (!intDone) {
+          out += intPart;
+          intDone = true;
+        }
+        break;
+      case ',':
+        if (afterPoint) out.push_back(c);
+        break;
+      case '.':
+        if (afterPoint) break;
+        if (!intDone) {
+          out += intPart;
+          intDone = true;
+        }
+        afterPoint = true;
+        if (!fracPart.empty()) {
+          out.push_back(fs.DecimalSeparator);
+          out += fracPart;
+        }
+        fracDone = true;
+        break;
+      case 'E':
+      case 'e':
+        if (l.scientific && i + 1 < sec.size() && (sec[i + 1] == '+' || sec[i + 1] == '-')) {
+          if (!intDone) {
+            out += intPart;
+            intDone = true;
+          }
+          if (!fracDone && !fracPart.empty()) {
+            out.push_back(fs.DecimalSeparator);
+            out += fracPart;
+          }
+          fracDone = true;
+          out.push_back(c);
+          out += expPart;
+          i += 1;
+          while (i + 1 < sec.size() && sec[i + 1] == '0') ++i;
+          break;
+        }
+        out.push_back(c);
+        break;
+      default:
+        out.push_back(c);
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool TryStrToInt(std::string_view text, std::int32_t& value) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  if (p == end) return false;
+  std::int64_t acc = 0;
+  for (; p != end; ++p) {
+    if (!IsDigit(*p)) return false;
+    acc = acc * 10 + (*p - '0');
+    if (acc > 2147483648LL) return false;
+  }
+  if (negative) acc = -acc;
+  if (acc > 2147483647LL) return false;
+  value = static_cast<std::int32_t>(acc);
+  return true;
+}
+
+bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& fs) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  const char* p = text.data() + b;
+  const char* end = text.data() + e;
+  if (p == end) return false;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  // Copy into a buffer with "." as the decimal point, checking the form on the way:
+  // digits, at most one separator, at least one digit, an optional exponent.
+  char local[128];
+  std::string heap;
+  char* buf = local;
+  const std::size_t len = static_cast<std::size_t>(end - p);
+  if (len >= sizeof local) {
+    heap.resize(len + 1);
+    buf = heap.data();
+  }
+  std::size_t n = 0;
+  int digits = 0;
+  bool point = false;
+  while (p != end && (IsDigit(*p) || (*p == fs.DecimalSeparator && !point))) {
+    if (IsDigit(*p)) {
+      ++digits;
+      buf[n++] = *p;
+    } else {
+      point = true;
+      buf[n++] = '.';
+    }
+    ++p;
+  }
+  if (digits == 0) return false;
+  if (p != end) {
+    if (*p != 'e' && *p != 'E') return false;
+    buf[n++] = 'e';
+    ++p;
+    if (p != end && (*p == '+' || *p == '-')) buf[n++] = *p++;
+    if (p == end) return false;
+    for (; p != end; ++p) {
+      if (!IsDigit(*p)) return false;
+      buf[n++] = *p;
+    }
+  }
+  double v = 0;
+  const auto r = std::from_chars(buf, buf + n, v, std::chars_format::general);
+  if (r.ec != std::errc() || r.ptr != buf + n || !std::isfinite(v)) return false;
+  value = negative ? -v : v;
+  return true;
+}
+
+char* FormatFixed(char* first, char* last, double value, int decimals, char decimalSeparator) {
+  if (decimals < 0) decimals = 0;
+  if (decimals > 40) decimals = 40;
+  if (!std::isfinite(value)) {
+    const char* t = std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
+    const std::size_t n = std::strlen(t);
+    if (static_cast<std::size_t>(last - first) < n) return nullptr;
+    std::memcpy(first, t, n);
+    return first + n;
+  }
+  if (first == last) return nullptr;
+  const double a = std::fabs(value);
+  char* digits = first + 1;  // room for a minus sign
+  char* end = nullptr;
+  // A value with at most decimals + 1 binary fraction digits has an exact decimal
+  // expansion of at most decimals + 1 digits, the last one 0 or 5: only such values can
+  // lie exactly halfway, and for them that expansion is written and rounded by hand.
+  const double scaled = std::ldexp(a, decimals + 1);
+  if (a < 4503599627370496.0 && scaled == std::floor(scaled)) {
+    const auto r = std::to_chars(digits, last, a, std::chars_format::fixed, decimals + 1);
+    if (r.ec != std::errc()) return nullptr;
+    end = r.ptr - 1;
+    const bool half = *end == '5';
+    if (decimals == 0) --end;  // the point before the dropped digit goes too
+    if (half) {
+      end = IncrementDecimal(digits, end, last);
+      if (!end) return nullptr;
+    }
+  } else {
+    const auto r = std::to_chars(digits, last, a, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) return nullptr;
+    end = r.ptr;
+  }
+  bool zero = true;
+  for (char* p = digits; p != end; ++p) {
+    if (*p == '.') {
+      *p = decimalSeparator;
+    } else if (*p != '0') {
+      zero = false;
+    }
+  }
+  if (value < 0 && !zero) {
+    *first = '-';
+    return end;
+  }
+  std::memmove(first, digits, static_cast<std::size_t>(end - digits));
+  return end - 1;
+}
+
+std::string FormatFloat(std::string_view pattern, double value, const TFormatSettings& fs) {
+  if (pattern.empty()) return FloatToStrGeneral(value, fs);
+  const std::vector<std::string_view> sections = SplitSections(pattern);
+  if (value < 0 && sections.size() >= 2 && !sections[1].empty()) {
+    return FormatSection(sections[1], -value, false, fs);
+  }
+  if (value == 0 && sections.size() >= 3 && !sections[2].empty()) {
+    return FormatSection(sections[2], value, false, fs);
+  }
+  if (sections[0].empty()) return FloatToStrGeneral(value, fs);
+  return FormatSection(sections[0], value, true, fs);
+}
+
+std::string FloatToStrGeneral(double value, const TFormatSettings& fs) {
+  if (!std::isfinite(value)) return std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
+  if (value == 0) return "0";
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  std::string out;
+  for (char* p = buf; p != r.ptr; ++p) {
+    if (*p == '.') {
+      out.push_back(fs.DecimalSeparator);
+    } else if (*p == 'e') {
+      out.push_back('E');
+    } else {
+      out.push_back(*p);
+    }
+  }
+  return out;
+}
+
+std::string IntToStr(std::int64_t value) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace platform
