@@ -1,0 +1,227 @@
+#include "sheet/TextWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "platform/DateTime.h"
+#include "platform/Exception.h"
+#include "platform/NumberFormat.h"
+
+namespace sheet {
+namespace {
+
+constexpr double kMillisecondsPerDay = 86400000.0;
+
+std::string DateTimeText(double value) {
+  // Round to whole milliseconds first, so that a value a hair below midnight does not
+  // show a time of "0:00:00" on the day before.
+  const double rounded = std::round(value * kMillisecondsPerDay) / kMillisecondsPerDay;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+  if (!platform::TryDecodeDateTime(rounded, year, month, day, hour, minute, second, ms)) {
+    return platform::FloatToStrGeneral(value);  // beyond the calendar: show the number
+  }
+  const double whole = std::trunc(rounded);
+  const bool hasTime = rounded != whole;
+  if (whole == 0.0 && hasTime) return platform::FormatDateTime("tt", rounded);
+  std::string text = platform::FormatDateTime("ddddd", rounded);
+  if (hasTime) {
+    text += ' ';
+    text += platform::FormatDateTime("tt", rounded);
+  }
+  return text;
+}
+
+// The output file: written through a buffer into a temporary file beside the target,
+// renamed over the target by Commit() and removed otherwise. Write errors are recorded
+// rather than thrown, because the writer runs inside the readers' parser callbacks.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : path_(path) {
+    temp_ = path + ".XXXXXX";
+    fd_ = ::mkstemp(temp_.data());
+    if (fd_ < 0) {
+      temp_.clear();
+      throw EFileError("Cannot create the text file " + path + ": " + std::strerror(errno));
+    }
+    buffer_.reserve(kBufferSize);
+  }
+  ~OutputFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(std::string_view bytes) {
+    if (error_ != 0) return;
+    buffer_.append(bytes);
+    if (buffer_.size() >= kBufferSize) Flush();
+  }
+
+  // Starts the file over (the writer's second pass).
+  void Rewind() {
+    buffer_.clear();
+    if (error_ == 0 && (::lseek(fd_, 0, SEEK_SET) < 0 || ::ftruncate(fd_, 0) != 0)) {
+      error_ = errno;
+    }
+  }
+
+  void Commit() {
+    Flush();
+    if (error_ == 0) {
+      // mkstemp creates the file for its owner only; a text save is an ordinary file.
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      if (::fchmod(fd_, 0666 & ~mask) != 0) error_ = errno;
+    }
+    if (error_ == 0 && ::close(fd_) != 0) error_ = errno;
+    fd_ = -1;
+    if (error_ == 0 && ::rename(temp_.c_str(), path_.c_str()) != 0) error_ = errno;
+    if (error_ != 0) {
+      throw EFileError("Cannot write the text file " + path_ + ": " + std::strerror(error_));
+    }
+    temp_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBufferSize = 1 << 16;
+
+  void Flush() {
+    std::size_t done = 0;
+    while (error_ == 0 && done < buffer_.size()) {
+      const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+      if (n < 0) {
+        if (errno != EINTR) error_ = errno;
+      } else {
+        done += static_cast<std::size_t>(n);
+      }
+    }
+    buffer_.clear();
+  }
+
+  std::string path_;
+  std::string temp_;
+  int fd_ = -1;
+  int error_ = 0;
+  std::string buffer_;
+};
+
+// Lays out rows as lines. Rows must come in ascending order; a cell for a row that has
+// already been written sets `outOfOrder` and everything after it is ignored.
+class RowWriter : public CellSink {
+ public:
+  explicit RowWriter(OutputFile& out) : out_(out) {}
+
+  bool outOfOrder = false;
+
+  void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
+    if (outOfOrder) return;
+    std::string text = CellText(cell);
+    if (text.empty()) return;
+    if (!haveRow_ || row != row_) {
+      if (haveRow_ && row < row_) {
+        outOfOrder = true;
+        return;
+      }
+      FlushRow();
+      haveRow_ = true;
+      row_ = row;
+    }
+    if (column >= cells_.size()) cells_.resize(std::size_t{column} + 1);
+    cells_[column] = std::move(text);
+  }
+
+  void Finish() { FlushRow(); }
+
+ private:
+  void FlushRow() {
+    if (!haveRow_) return;
+    for (; nextRow_ < row_; ++nextRow_) out_.Write("\r\n");
+    std::size_t used = cells_.size();
+    while (used > 0 && cells_[used - 1].empty()) --used;
+    line_.clear();
+    for (std::size_t i = 0; i < used; ++i) {
+      if (i > 0) line_ += '\t';
+      line_ += cells_[i];
+      cells_[i].clear();
+    }
+    line_ += "\r\n";
+    out_.Write(line_);
+    cells_.clear();
+    nextRow_ = std::uint64_t{row_} + 1;
+    haveRow_ = false;
+  }
+
+  OutputFile& out_;
+  bool haveRow_ = false;
+  std::uint32_t row_ = 0;
+  std::uint64_t nextRow_ = 0;  // the row whose line comes next
+  std::vector<std::string> cells_;
+  std::string line_;
+};
+
+// Collects a whole sheet in row-major order, for readers that deliver rows out of order.
+class SortingSink : public CellSink {
+ public:
+  void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
+    cells[{row, column}] = cell;
+  }
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Cell> cells;
+};
+
+}  // namespace
+
+std::string CellText(const Cell& cell) {
+  switch (cell.kind) {
+    case Cell::Kind::Empty:
+      return "";
+    case Cell::Kind::Number:
+      if (!std::isfinite(cell.number)) return "#NUM!";
+      return platform::FloatToStrGeneral(cell.number);
+    case Cell::Kind::DateTime:
+      if (!std::isfinite(cell.number)) return "#NUM!";
+      return DateTimeText(cell.number);
+    case Cell::Kind::Boolean:
+      return cell.number != 0.0 ? "TRUE" : "FALSE";
+    case Cell::Kind::Text:
+    case Cell::Kind::Error: {
+      std::string text = cell.text;
+      for (char& c : text) {
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+      }
+      return text;
+    }
+  }
+  return "";
+}
+
+void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path) {
+  OutputFile out(path);
+  {
+    RowWriter rows(out);
+    reader.ReadSheet(index, rows);
+    if (!rows.outOfOrder) {
+      rows.Finish();
+      out.Commit();
+      return;
+    }
+  }
+  SortingSink sorted;
+  reader.ReadSheet(index, sorted);
+  out.Rewind();
+  RowWriter rows(out);
+  for (const auto& [position, cell] : sorted.cells)
+    rows.OnCell(position.first, position.second, cell);
+  rows.Finish();
+  out.Commit();
+}
+
+}  // namespace sheet
