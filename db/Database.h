@@ -50,8 +50,10 @@ class Connection {
   // The Qt connection, for the grid's model. Valid while the connection is open.
   QSqlDatabase Database() const;
 
- private:
+  // The state behind the connection; defined inside the database layer only.
   struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
   friend class Query;
   friend class Table;

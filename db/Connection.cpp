@@ -1,0 +1,501 @@
+// The connection to the database, the statement query and the transaction guard.
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QSqlDriver>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include "db/Database.h"
+#include "db/Internal.h"
+
+namespace db {
+
+namespace detail {
+
+std::string ToStd(const QString& s) {
+  const QByteArray bytes = s.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString ToQt(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string ErrorText(const QSqlError& error) {
+  std::string text = ToStd(error.databaseText().trimmed());
+  if (text.empty()) text = ToStd(error.driverText().trimmed());
+  if (text.empty()) text = "unknown error";
+  return text;
+}
+
+std::string Scrub(std::string text, const std::string& password) {
+  if (password.empty()) return text;
+  std::size_t pos = 0;
+  while ((pos = text.find(password, pos)) != std::string::npos) {
+    text.replace(pos, password.size(), "***");
+    pos += 3;
+  }
+  return text;
+}
+
+std::string StatementStart(std::string_view sql, std::size_t limit) {
+  std::string out;
+  bool blank = false;
+  std::size_t i = 0;
+  for (; i < sql.size() && out.size() < limit; ++i) {
+    const char ch = sql[i];
+    if (ch == '\r' || ch == '\n' || ch == '\t') {
+      if (!blank && !out.empty()) out += ' ';
+      blank = true;
+      continue;
+    }
+    blank = ch == ' ';
+    out += ch;
+  }
+  if (i < sql.size()) {
+    // Do not cut a multi-byte character in two.
+    while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+    if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+    out += "...";
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+void Fail(const Connection::Impl& c, const std::string& what) {
+  throw EDatabaseError(Scrub(c.description + ": " + what, c.password));
+}
+
+QSqlDatabase& OpenDatabase(Connection::Impl& c) {
+  if (!c.open || !c.db.isOpen()) Fail(c, "the connection is not open");
+  return c.db;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::Fail;
+using detail::ToQt;
+using detail::ToStd;
+
+std::atomic<unsigned> connectionCounter{0};
+
+constexpr char kSqliteMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                   'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+
+// SQLite URI of a file that must exist already: every byte outside the unreserved set
+// is percent-encoded, so "?", "#" and "%" in a file name keep their meaning.
+QString SqliteUri(const std::string& path) {
+  static const char* const hex = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char ch : path) {
+    if (std::isalnum(ch) || ch == '/' || ch == '-' || ch == '.' || ch == '_' || ch == '~') {
+      uri += static_cast<char>(ch);
+    } else {
+      uri += '%';
+      uri += hex[ch >> 4];
+      uri += hex[ch & 15];
+    }
+  }
+  uri += "?mode=rw";
+  return ToQt(uri);
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Refuses, with the reason, a file that SQLite must not open: missing, a directory,
+// empty, an Access database, anything without the SQLite header.
+void CheckSqliteFile(const Connection::Impl& c) {
+  struct stat st {};
+  if (::stat(c.sqlitePath.c_str(), &st) != 0) {
+    const int err = errno;
+    if (err == ENOENT) Fail(c, "the file does not exist");
+    Fail(c, "cannot open the file: " + ErrnoText(err));
+  }
+  if (S_ISDIR(st.st_mode)) Fail(c, "this is a directory, not a database file");
+  const int fd = ::open(c.sqlitePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(c, "cannot read the file: " + ErrnoText(errno));
+  char header[32] = {};
+  std::size_t got = 0;
+  while (got < sizeof header) {
+    const ssize_t r = ::read(fd, header + got, sizeof header - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  if (got == 0) {
+    // SQLite would take an empty file for a new database and start writing into it.
+    Fail(c, "the file is empty, not a database");
+  }
+  if (got >= sizeof kSqliteMagic && std::memcmp(header, kSqliteMagic, sizeof kSqliteMagic) == 0) {
+    return;
+  }
+  if (got >= 19 && (std::memcmp(header + 4, "Standard Jet DB", 15) == 0 ||
+                    std::memcmp(header + 4, "Standard ACE DB", 15) == 0)) {
+    Fail(c,
+         "the file is a Microsoft Access database, which this program cannot open; it keeps "
+         "its tables in SQLite or PostgreSQL databases (convert the tables first)");
+  }
+  Fail(c, "the file is not an SQLite database");
+}
+
+// Runs one setting statement; returns the first column of its first row, if any.
+std::optional<QString> Pragma(Connection::Impl& c, const QString& text) {
+  QSqlQuery q(c.db);
+  q.setForwardOnly(true);
+  if (!q.exec(text)) Fail(c, detail::ErrorText(q.lastError()));
+  std::optional<QString> result;
+  if (q.next()) result = q.value(0).toString();
+  q.finish();
+  return result;
+}
+
+void OpenSqlite(Connection::Impl& c, bool create) {
+  const std::string given = c.settings.Get("Data Source");
+  if (given.empty()) {
+    throw EDatabaseError(
+        "No SQLite database file is named: the connection string has no \"Data Source\"");
+  }
+  c.sqlitePath = std::filesystem::absolute(given).lexically_normal().string();
+  c.description = "SQLite database " + c.sqlitePath;
+
+  bool createdHere = false;
+  if (create) {
+    const int fd = ::open(c.sqlitePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      const int err = errno;
+      if (err == EEXIST) {
+        Fail(c, "the file exists already; a new database is made only in a new file");
+      }
+      Fail(c, "cannot create the file: " + ErrnoText(err));
+    }
+    ::close(fd);
+    createdHere = true;
+  } else {
+    CheckSqliteFile(c);
+  }
+
+  if (!c.db.isValid()) c.db = QSqlDatabase::addDatabase("QSQLITE", ToQt(c.qtName));
+  c.db.setConnectOptions("QSQLITE_OPEN_URI");
+  c.db.setDatabaseName(SqliteUri(c.sqlitePath));
+  try {
+    if (!c.db.open()) Fail(c, "cannot open the file: " + detail::ErrorText(c.db.lastError()));
+    Pragma(c, QStringLiteral("PRAGMA busy_timeout = %1").arg(c.busyTimeoutMs));
+    // Reading the schema makes SQLite check the file beyond its header.
+    Pragma(c, "SELECT count(*) FROM sqlite_master");
+    Pragma(c, "PRAGMA foreign_keys = ON");
+    // Write-ahead logging: readers never wait for the writer, and a process killed in
+    // the middle of a write leaves the last committed state. NORMAL synchronisation is
+    // safe against a killed process in this mode. Where the file system cannot hold the
+    // shared index of the log (network shares), the rollback journal stays and every
+    // commit is synced to disk.
+    const std::optional<QString> mode = Pragma(c, "PRAGMA journal_mode = WAL");
+    if (mode && mode->compare("wal", Qt::CaseInsensitive) == 0) {
+      Pragma(c, "PRAGMA synchronous = NORMAL");
+    } else {
+      Pragma(c, "PRAGMA synchronous = FULL");
+    }
+  } catch (...) {
+    c.db.close();
+    if (createdHere) ::unlink(c.sqlitePath.c_str());
+    throw;
+  }
+}
+
+// "host[:port]/database", "[v6addr]:port/database".
+void SplitServerSource(const std::string& source, std::string& host, std::string& port,
+                       std::string& database) {
+  std::string hostPort = source;
+  const std::size_t slash = source.find('/');
+  if (slash != std::string::npos) {
+    hostPort = source.substr(0, slash);
+    database = source.substr(slash + 1);
+  }
+  if (!hostPort.empty() && hostPort.front() == '[') {
+    const std::size_t close = hostPort.find(']');
+    if (close != std::string::npos) {
+      host = hostPort.substr(1, close - 1);
+      if (close + 1 < hostPort.size() && hostPort[close + 1] == ':') {
+        port = hostPort.substr(close + 2);
+      }
+      return;
+    }
+  }
+  const std::size_t colon = hostPort.rfind(':');
+  if (colon != std::string::npos && hostPort.find(':') == colon) {
+    host = hostPort.substr(0, colon);
+    port = hostPort.substr(colon + 1);
+  } else {
+    host = hostPort;
+  }
+}
+
+struct ServerSettings {
+  std::string host, port, database, user;
+};
+
+ServerSettings PostgresSettings(const ConnectionString& cs) {
+  ServerSettings s;
+  const std::string source = cs.Get("Data Source");
+  if (!source.empty()) SplitServerSource(source, s.host, s.port, s.database);
+  if (s.host.empty()) s.host = cs.Get("Host", cs.Get("Server"));
+  if (s.port.empty()) s.port = cs.Get("Port");
+  if (s.database.empty()) s.database = cs.Get("Initial Catalog", cs.Get("Database"));
+  s.user = cs.Get("User ID", cs.Get("User"));
+  return s;
+}
+
+std::string PostgresDescription(const ServerSettings& s) {
+  std::string d = "PostgreSQL database " + (s.database.empty() ? "(none)" : s.database);
+  d += " on " + (s.host.empty() ? std::string("localhost") : s.host);
+  if (!s.port.empty()) d += ":" + s.port;
+  return d;
+}
+
+int PositiveNumber(const Connection::Impl& c, const std::string& name, int def, int max) {
+  const std::string text = c.settings.Get(name);
+  if (text.empty()) return def;
+  int value = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9' || value > max / 10) {
+      throw EDatabaseError("Invalid connection string: \"" + name +
+                           "\" must be a whole number from 0 to " + std::to_string(max));
+    }
+    value = value * 10 + (ch - '0');
+  }
+  if (value > max) {
+    throw EDatabaseError("Invalid connection string: \"" + name +
+                         "\" must be a whole number from 0 to " + std::to_string(max));
+  }
+  return value;
+}
+
+void OpenPostgres(Connection::Impl& c) {
+  const ServerSettings s = PostgresSettings(c.settings);
+  if (s.database.empty()) {
+    Fail(c,
+         "no database is named (\"Data Source=host[:port]/database\" or \"Initial Catalog\")");
+  }
+  int port = -1;
+  if (!s.port.empty()) {
+    bool ok = false;
+    port = QString::fromStdString(s.port).toInt(&ok);
+    if (!ok || port <= 0 || port > 65535) {
+      Fail(c, "the port \"" + s.port + "\" is not a valid port number");
+    }
+  }
+  if (!QSqlDatabase::isDriverAvailable("QPSQL")) {
+    Fail(c, "the PostgreSQL driver of Qt (the QPSQL plugin) is not installed");
+  }
+  if (!c.db.isValid()) c.db = QSqlDatabase::addDatabase("QPSQL", ToQt(c.qtName));
+  c.db.setHostName(ToQt(s.host));
+  if (port > 0) c.db.setPort(port);
+  c.db.setDatabaseName(ToQt(s.database));
+  c.db.setUserName(ToQt(s.user));
+  c.db.setPassword(ToQt(c.password));
+  const int timeout = PositiveNumber(c, "Connect Timeout", 15, 3600);
+  c.db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
+  if (!c.db.open()) {
+    Fail(c, "cannot connect: " + detail::ErrorText(c.db.lastError()));
+  }
+  try {
+    // The statements of the import quote texts by doubling quotes only; a backslash
+    // must stay an ordinary character whatever the server's configuration says.
+    Pragma(c, "SET standard_conforming_strings = on");
+  } catch (...) {
+    c.db.close();
+    throw;
+  }
+}
+
+std::string OdbcValue(const std::string& v) {
+  if (v.find_first_of(";{}= ") == std::string::npos) return v;
+  std::string out = "{";
+  for (char ch : v) {
+    out += ch;
+    if (ch == '}') out += '}';
+  }
+  return out + "}";
+}
+
+void OpenOdbc(Connection::Impl& c) {
+  if (!QSqlDatabase::isDriverAvailable("QODBC")) {
+    Fail(c, "the ODBC driver of Qt (the QODBC plugin) is not installed");
+  }
+  // Everything but the provider and the login goes to the ODBC driver manager.
+  std::string text;
+  for (const auto& [key, value] : c.settings.values) {
+    if (key == "PROVIDER" || key == "USER ID" || key == "PASSWORD") continue;
+    text += (key == "DATA SOURCE" ? std::string("DSN") : key) + "=" + OdbcValue(value) + ";";
+  }
+  if (!c.db.isValid()) c.db = QSqlDatabase::addDatabase("QODBC", ToQt(c.qtName));
+  c.db.setDatabaseName(ToQt(text));
+  c.db.setUserName(ToQt(c.settings.Get("User ID")));
+  c.db.setPassword(ToQt(c.password));
+  if (!c.db.open()) Fail(c, "cannot connect: " + detail::ErrorText(c.db.lastError()));
+}
+
+}  // namespace
+
+Connection::Connection(const std::string& connectionString) : impl_(std::make_unique<Impl>()) {
+  Impl& c = *impl_;
+  c.settings = ConnectionString::Parse(connectionString);
+  c.password = c.settings.Get("Password");
+  c.qtName = "tankload-db-" + std::to_string(++connectionCounter);
+  const std::string provider = c.settings.Get("Provider");
+  const std::string key = detail::AsciiUpper(provider);
+  if (key.empty()) {
+    throw EDatabaseError(
+        "The connection string names no database provider (\"Provider=...\"); known "
+        "providers: Microsoft.Jet.OLEDB.4.0, Microsoft.ACE.OLEDB.12.0, SQLite, PostgreSQL, "
+        "ODBC");
+  }
+  if (key == "MICROSOFT.JET.OLEDB.4.0" || key == "MICROSOFT.ACE.OLEDB.12.0" ||
+      key == "MICROSOFT.ACE.OLEDB.16.0" || key == "SQLITE") {
+    c.engine = Engine::SQLite;
+    const std::string file = c.settings.Get("Data Source");
+    c.description = "SQLite database " + file;
+    c.busyTimeoutMs = PositiveNumber(c, "Busy Timeout", 5000, 3600000);
+  } else if (key == "POSTGRESQL") {
+    c.engine = Engine::PostgreSQL;
+    c.description = PostgresDescription(PostgresSettings(c.settings));
+  } else if (key == "ODBC" || key == "MSDASQL") {
+    c.engine = Engine::ODBC;
+    std::string name = c.settings.Get("Data Source", c.settings.Get("DSN"));
+    if (name.empty()) name = c.settings.Get("Driver");
+    c.description = "ODBC data source " + (name.empty() ? std::string("(none)") : name);
+  } else {
+    throw EDatabaseError(detail::Scrub(
+        "Unknown database provider \"" + provider +
+            "\" in the connection string; known providers: Microsoft.Jet.OLEDB.4.0, "
+            "Microsoft.ACE.OLEDB.12.0, SQLite, PostgreSQL, ODBC",
+        c.password));
+  }
+}
+
+Connection::~Connection() {
+  Close();
+  if (impl_->db.isValid()) {
+    impl_->db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(detail::ToQt(impl_->qtName));
+  }
+}
+
+void Connection::Open(bool createSqliteFile) {
+  Impl& c = *impl_;
+  if (c.open) return;
+  switch (c.engine) {
+    case Engine::SQLite:
+      OpenSqlite(c, createSqliteFile);
+      break;
+    case Engine::PostgreSQL:
+      OpenPostgres(c);
+      break;
+    case Engine::ODBC:
+      OpenOdbc(c);
+      break;
+  }
+  c.open = true;
+}
+
+void Connection::Close() {
+  Impl& c = *impl_;
+  if (c.db.isValid() && c.db.isOpen()) c.db.close();
+  c.open = false;
+}
+
+bool Connection::Connected() const { return impl_->open && impl_->db.isOpen(); }
+
+Engine Connection::engine() const { return impl_->engine; }
+
+std::string Connection::Describe() const { return impl_->description; }
+
+QSqlDatabase Connection::Database() const { return impl_->db; }
+
+// ---- Query ----
+
+struct Query::Impl {
+  Connection::Impl& connection;
+  std::string sql;
+  std::optional<QSqlQuery> query;
+  explicit Impl(Connection::Impl& c) : connection(c) {}
+};
+
+Query::Query(Connection& connection) : impl_(std::make_unique<Impl>(*connection.impl_)) {}
+
+Query::~Query() = default;
+
+void Query::SetSQL(const std::string& text) {
+  Close();
+  impl_->sql = text;
+}
+
+const std::string& Query::SQL() const { return impl_->sql; }
+
+int Query::ExecSQL() {
+  Impl& q = *impl_;
+  QSqlDatabase& database = detail::OpenDatabase(q.connection);
+  // One query object serves every statement: a run executes one statement per data line.
+  if (!q.query || q.query->driver() != database.driver()) {
+    q.query.emplace(database);
+    q.query->setForwardOnly(true);
+  }
+  if (!q.query->exec(detail::ToQt(q.sql))) {
+    const std::string error = detail::ErrorText(q.query->lastError());
+    q.query->finish();
+    Fail(q.connection, error + " (statement: " + detail::StatementStart(q.sql) + ")");
+  }
+  const int rows = q.query->numRowsAffected();
+  q.query->finish();  // releases the statement, so that nothing holds a lock
+  return rows < 0 ? 0 : rows;
+}
+
+bool Query::Active() const { return impl_->query && impl_->query->isActive(); }
+
+void Query::Close() {
+  if (impl_->query) impl_->query->finish();
+}
+
+// ---- Transaction ----
+
+Transaction::Transaction(Connection& connection) : connection_(connection) {
+  QSqlDatabase& database = detail::OpenDatabase(*connection_.impl_);
+  if (!database.transaction()) {
+    Fail(*connection_.impl_,
+         "cannot begin a transaction: " + detail::ErrorText(database.lastError()));
+  }
+}
+
+Transaction::~Transaction() {
+  if (done_) return;
+  try {
+    Connection::Impl& c = *connection_.impl_;
+    if (c.open && c.db.isOpen()) c.db.rollback();
+  } catch (...) {
+    // A destructor must not throw; the rollback's own failure has nowhere to go.
+  }
+}
+
+void Transaction::Commit() {
+  Connection::Impl& c = *connection_.impl_;
+  if (done_) return;
+  QSqlDatabase& database = detail::OpenDatabase(c);
+  if (!database.commit()) {
+    Fail(c, "cannot commit the transaction: " + detail::ErrorText(database.lastError()));
+  }
+  done_ = true;
+}
+
+}  // namespace db
