@@ -167,8 +167,7 @@ void AppendFormatted(std::string& out, std::string_view pattern, const Fields& f
         AppendNumber(out, f.ms, run >= 3 ? 3 : 1);
         break;
       case 't':
-        AppendFormatted(out, run >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat, f, fs,
-                        depth + 1);
+        AppendFormatted(out, run >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat, f, fs, depth + 1);
         break;
       case 'a':
         if (StartsWithNoCase(pattern, i, "am/pm")) {
@@ -246,7 +245,8 @@ std::string DateOrder(std::string_view pattern) {
       continue;
     }
     const char c = Lower(ch);
-    if ((c == 'd' || c == 'm' || c == 'y') && order.find(static_cast<char>(c - 32)) == std::string::npos) {
+    if ((c == 'd' || c == 'm' || c == 'y') &&
+        order.find(static_cast<char>(c - 32)) == std::string::npos) {
       order.push_back(static_cast<char>(c - 32));
     }
   }
@@ -272,8 +272,12 @@ bool ParseDate(Cursor& cur, char separator, const std::string& order, TDateTime&
   int year = 0, month = 0, day = 0, yearDigits = 0;
   for (int k = 0; k < 3; ++k) {
     switch (order[static_cast<std::size_t>(k)]) {
-      case 'D': day = values[k]; break;
-      case 'M': month = values[k]; break;
+      case 'D':
+        day = values[k];
+        break;
+      case 'M':
+        month = values[k];
+        break;
       default:
         year = values[k];
         yearDigits = digits[k];
@@ -320,8 +324,7 @@ bool ParseTime(Cursor& cur, const TFormatSettings& fs, TDateTime& time) {
   int half = -1;  // 0 = AM, 1 = PM
   if (MatchMarker(cur, fs.TimeAMString) || MatchMarker(cur, "AM") || MatchMarker(cur, "A")) {
     half = 0;
-  } else if (MatchMarker(cur, fs.TimePMString) || MatchMarker(cur, "PM") ||
-             MatchMarker(cur, "P")) {
+  } else if (MatchMarker(cur, fs.TimePMString) || MatchMarker(cur, "PM") || MatchMarker(cur, "P")) {
     half = 1;
   }
   if (count == 1 && half < 0) return false;
@@ -340,9 +343,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
       day > DaysInMonth(year, month)) {
     return false;
   }
-  result = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                             static_cast<unsigned>(day)) -
-                               kEpochShift);
+  result = static_cast<double>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochShift);
   return true;
 }
 
@@ -356,8 +358,8 @@ bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime&
   return true;
 }
 
-bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
-                       int& minute, int& second, int& millisecond) {
+bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute,
+                       int& second, int& millisecond) {
   if (!std::isfinite(value) || value < static_cast<double>(kMinDay) - 1 ||
       value > static_cast<double>(kMaxDay) + 1) {
     return false;
@@ -365,8 +367,8 @@ bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& ho
   // The whole part is the date and the fraction, also of a negative value, the time
   // of day; a time that rounds to midnight moves on to the next day.
   std::int64_t days = static_cast<std::int64_t>(std::trunc(value));
-  std::int64_t ms = std::llround(std::fabs(value - static_cast<double>(days)) *
-                                 static_cast<double>(kMsPerDay));
+  std::int64_t ms =
+      std::llround(std::fabs(value - static_cast<double>(days)) * static_cast<double>(kMsPerDay));
   if (ms >= kMsPerDay) {
     ms -= kMsPerDay;
     days += value < 0 ? -1 : 1;
@@ -416,8 +418,7 @@ int LocalZoneBiasMinutes() {
   return static_cast<int>(timezone / 60);
 }
 
-std::string FormatDateTime(std::string_view pattern, TDateTime value,
-                           const TFormatSettings& fs) {
+std::string FormatDateTime(std::string_view pattern, TDateTime value, const TFormatSettings& fs) {
   Fields f;
   if (!TryDecodeDateTime(value, f.year, f.month, f.day, f.hour, f.minute, f.second, f.ms)) {
     return std::string();

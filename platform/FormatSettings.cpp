@@ -18,8 +18,7 @@ void FillEnglishNames(TFormatSettings& fs) {
   fs.LongMonthNames = {"January", "February", "March",     "April",   "May",      "June",
                        "July",    "August",   "September", "October", "November", "December"};
   fs.ShortDayNames = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  fs.LongDayNames = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday",
-                     "Saturday"};
+  fs.LongDayNames = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 }
 
 // The name of the locale category as the environment sets it (LC_ALL, then the
@@ -59,15 +58,35 @@ std::string StrftimeToPattern(std::string_view f, char& separator, bool& twelveH
       c = f[++i];
     }
     switch (c) {
-      case 'd': out += "dd"; break;
-      case 'e': out += "d"; break;
-      case 'm': out += "MM"; break;
-      case 'b': case 'h': out += "MMM"; break;
-      case 'B': out += "MMMM"; break;
-      case 'y': out += "yy"; break;
-      case 'Y': case 'G': out += "yyyy"; break;
-      case 'a': out += "ddd"; break;
-      case 'A': out += "dddd"; break;
+      case 'd':
+        out += "dd";
+        break;
+      case 'e':
+        out += "d";
+        break;
+      case 'm':
+        out += "MM";
+        break;
+      case 'b':
+      case 'h':
+        out += "MMM";
+        break;
+      case 'B':
+        out += "MMMM";
+        break;
+      case 'y':
+        out += "yy";
+        break;
+      case 'Y':
+      case 'G':
+        out += "yyyy";
+        break;
+      case 'a':
+        out += "ddd";
+        break;
+      case 'A':
+        out += "dddd";
+        break;
       case 'D':
         out += "MM/dd/yy";
         if (separator == 0) separator = '/';
@@ -76,13 +95,31 @@ std::string StrftimeToPattern(std::string_view f, char& separator, bool& twelveH
         out += "yyyy-MM-dd";
         if (separator == 0) separator = '-';
         break;
-      case 'H': out += "hh"; break;
-      case 'k': out += "h"; break;
-      case 'I': out += "hh"; twelveHour = true; break;
-      case 'l': out += "h"; twelveHour = true; break;
-      case 'M': out += "nn"; break;
-      case 'S': out += "ss"; break;
-      case 'p': case 'P': out += "AMPM"; twelveHour = true; break;
+      case 'H':
+        out += "hh";
+        break;
+      case 'k':
+        out += "h";
+        break;
+      case 'I':
+        out += "hh";
+        twelveHour = true;
+        break;
+      case 'l':
+        out += "h";
+        twelveHour = true;
+        break;
+      case 'M':
+        out += "nn";
+        break;
+      case 'S':
+        out += "ss";
+        break;
+      case 'p':
+      case 'P':
+        out += "AMPM";
+        twelveHour = true;
+        break;
       case 'T':
         out += "hh:nn:ss";
         if (separator == 0) separator = ':';
@@ -96,8 +133,11 @@ std::string StrftimeToPattern(std::string_view f, char& separator, bool& twelveH
         twelveHour = true;
         if (separator == 0) separator = ':';
         break;
-      case '%': out += "'%'"; break;
-      default: break;
+      case '%':
+        out += "'%'";
+        break;
+      default:
+        break;
     }
   }
   return out;
@@ -199,8 +239,7 @@ TFormatSettings FormatSettingsFromLocale(const char* localeName) {
                                     ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
   static const nl_item mon[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                   MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-  static const nl_item abday[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
-                                   ABDAY_5, ABDAY_6, ABDAY_7};
+  static const nl_item abday[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4, ABDAY_5, ABDAY_6, ABDAY_7};
   static const nl_item day[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
   for (int i = 0; i < 12; ++i) {
     if (std::string s = text(abmon[i]); !s.empty()) fs.ShortMonthNames[i] = s;

@@ -53,9 +53,9 @@ std::vector<std::string_view> SplitSections(std::string_view pattern) {
 }
 
 struct Layout {
-  int minInt = 0;      // integer digits always shown
-  int minDec = 0;      // decimals always shown
-  int maxDec = 0;      // decimals shown when significant
+  int minInt = 0;  // integer digits always shown
+  int minDec = 0;  // decimals always shown
+  int maxDec = 0;  // decimals shown when significant
   bool grouping = false;
   bool hasPlaceholder = false;
   bool scientific = false;
@@ -154,7 +154,8 @@ std::string FormatSection(std::string_view sec, double value, bool withSign,
     std::from_chars(ex.data(), ex.data() + ex.size(), exponent);
     intPart = std::string(mant.substr(0, 1));
     if (mant.size() > 2) fracPart = std::string(mant.substr(2));
-    negative = value < 0 && (intPart != "0" || fracPart.find_first_not_of('0') != std::string::npos);
+    negative =
+        value < 0 && (intPart != "0" || fracPart.find_first_not_of('0') != std::string::npos);
     if (exponent < 0) {
       expPart = "-";
     } else if (l.expPlus) {

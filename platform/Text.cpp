@@ -81,10 +81,10 @@ char32_t UpperChar(char32_t c) {
   if (c >= U'a' && c <= U'z') return c - 32;
   if (c < 0x80) return c;
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;  // Latin-1
-  if (c == 0xFF) return 0x0178;                               // ÿ -> Ÿ
-  if (c >= 0x0430 && c <= 0x044F) return c - 32;              // а..я
-  if (c >= 0x0450 && c <= 0x045F) return c - 80;              // ё, ђ, ... џ
-  if (c == 0x0491) return 0x0490;                             // ґ
+  if (c == 0xFF) return 0x0178;                              // ÿ -> Ÿ
+  if (c >= 0x0430 && c <= 0x044F) return c - 32;             // а..я
+  if (c >= 0x0450 && c <= 0x045F) return c - 80;             // ё, ђ, ... џ
+  if (c == 0x0491) return 0x0490;                            // ґ
   return c;
 }
 
@@ -101,14 +101,12 @@ char32_t LowerChar(char32_t c) {
 
 std::string UpperCase(std::string_view s) {
   return MapCase(
-      s, [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; },
-      UpperChar);
+      s, [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }, UpperChar);
 }
 
 std::string LowerCase(std::string_view s) {
   return MapCase(
-      s, [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; },
-      LowerChar);
+      s, [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }, LowerChar);
 }
 
 char32_t DecodeUtf8(std::string_view s, std::size_t& pos) {
