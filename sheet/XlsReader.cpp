@@ -1,0 +1,729 @@
+#include "sheet/XlsReader.h"
+
+#include "sheet/CompoundFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace sheet {
+namespace xls {
+namespace {
+
+// Record types of the BIFF8 workbook stream that carry values or their formatting.
+enum Record : std::uint16_t {
+  kFormula = 0x0006,
+  kEof = 0x000A,
+  kDateMode = 0x0022,
+  kFilePass = 0x002F,
+  kContinue = 0x003C,
+  kCodePage = 0x0042,
+  kBoundSheet = 0x0085,
+  kMulRk = 0x00BD,
+  kRString = 0x00D6,
+  kXf = 0x00E0,
+  kSst = 0x00FC,
+  kLabelSst = 0x00FD,
+  kNumber = 0x0203,
+  kLabel = 0x0204,
+  kBoolErr = 0x0205,
+  kString = 0x0207,
+  kArray = 0x0221,
+  kTable = 0x0236,
+  kRk = 0x027E,
+  kFormat = 0x041E,
+  kShrFmla = 0x04BC,
+  kBof = 0x0809,
+};
+
+constexpr std::uint16_t kBiff8 = 0x0600;
+constexpr std::uint16_t kBiff5 = 0x0500;
+constexpr double k1904Offset = 1462.0;  // days from 1899-12-30 to 1904-01-01
+
+const char kOldFormat[] =
+    "unsupported old Excel format (Excel 5.0/95 or older); save the workbook in the Excel "
+    "97-2003 format or newer";
+const char kEncrypted[] = "the workbook is encrypted (password protected)";
+
+std::uint16_t U16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t U32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+double F64(const std::uint8_t* p) {
+  std::uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+std::string Hex(std::uint16_t v) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s = "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) s += digits[(v >> shift) & 0xF];
+  return s;
+}
+
+// An RK value: a double with its low 34 mantissa bits dropped, or a 30-bit integer;
+// either optionally divided by 100.
+double DecodeRk(std::uint32_t rk) {
+  double v;
+  if (rk & 2) {
+    v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+  } else {
+    std::uint64_t bits = std::uint64_t{rk & 0xFFFFFFFCu} << 32;
+    std::memcpy(&v, &bits, sizeof v);
+  }
+  return (rk & 1) ? v / 100.0 : v;
+}
+
+const char* ErrorText(std::uint8_t code) {
+  switch (code) {
+    case 0x00: return "#NULL!";
+    case 0x07: return "#DIV/0!";
+    case 0x0F: return "#VALUE!";
+    case 0x17: return "#REF!";
+    case 0x1D: return "#NAME?";
+    case 0x24: return "#NUM!";
+    case 0x2B: return "#GETTING_DATA";
+    default: return "#N/A";
+  }
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD.
+void Utf16ToUtf8(const std::u16string& units, std::string& out) {
+  out.clear();
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t u = units[i];
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] < 0xE000) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
+    }
+  }
+}
+
+// Walks the records of the workbook stream through a window of the stream. Body() stays
+// valid until the next call of Next() or Seek().
+class RecordReader {
+ public:
+  explicit RecordReader(const cfb::StreamReader& stream) : stream_(stream), window_(kWindow) {}
+
+  void Seek(std::uint64_t pos) {
+    next_ = pos;
+    current_ = pos;
+    bodyLength_ = 0;
+  }
+
+  // Reads the next record; false at the end of the stream.
+  bool Next() {
+    const std::uint64_t size = stream_.Size();
+    if (next_ >= size) return false;
+    if (size - next_ < 4) {
+      throw WorkbookError("damaged workbook: a record header runs past the end of the stream");
+    }
+    Ensure(next_, 4, next_);
+    const std::uint8_t* header = At(next_);
+    type_ = U16(header);
+    bodyLength_ = U16(header + 2);
+    if (size - next_ - 4 < bodyLength_) {
+      throw WorkbookError("damaged workbook: record " + Hex(type_) +
+                          " runs past the end of the stream (truncated file)");
+    }
+    Ensure(next_, 4 + bodyLength_, next_);
+    current_ = next_;
+    next_ += 4 + bodyLength_;
+    return true;
+  }
+
+  // The type of the record after the current one, if there is one. Keeps Body() valid.
+  std::optional<std::uint16_t> PeekType() {
+    if (stream_.Size() < 2 || next_ > stream_.Size() - 2) return std::nullopt;
+    Ensure(next_, 2, current_);
+    return U16(At(next_));
+  }
+
+  std::uint16_t Type() const { return type_; }
+  std::size_t Length() const { return bodyLength_; }
+  const std::uint8_t* Body() const { return At(current_ + 4); }
+
+ private:
+  // Room for the largest record (4 + 65535 bytes) and the header after it.
+  static constexpr std::size_t kWindow = 128 * 1024;
+
+  const std::uint8_t* At(std::uint64_t pos) const {
+    return window_.data() + static_cast<std::size_t>(pos - windowStart_);
+  }
+
+  // Makes [pos, pos + n) available in the window; a refill starts at `from` (<= pos).
+  void Ensure(std::uint64_t pos, std::size_t n, std::uint64_t from) {
+    if (pos >= windowStart_ && pos + n <= windowStart_ + windowLength_) return;
+    std::size_t length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, stream_.Size() - from));
+    stream_.Read(from, window_.data(), length);
+    windowStart_ = from;
+    windowLength_ = length;
+  }
+
+  const cfb::StreamReader& stream_;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t windowStart_ = 0;
+  std::size_t windowLength_ = 0;
+  std::uint64_t next_ = 0;
+  std::uint64_t current_ = 0;
+  std::uint16_t type_ = 0;
+  std::size_t bodyLength_ = 0;
+};
+
+// Reads the body of a record together with the CONTINUE records that follow it, as the
+// long records (shared strings, long formula strings) are split.
+class ContinuedReader {
+ public:
+  ContinuedReader(RecordReader& records, const char* what)
+      : records_(records), what_(what), length_(records.Length()) {}
+
+  std::uint8_t U8() {
+    Need();
+    return records_.Body()[pos_++];
+  }
+  std::uint16_t U16() {
+    std::uint8_t lo = U8();
+    return static_cast<std::uint16_t>(lo | (U8() << 8));
+  }
+  std::uint32_t U32() {
+    std::uint32_t lo = U16();
+    return lo | (std::uint32_t{U16()} << 16);
+  }
+
+  // Skips bytes across record boundaries (formatting runs, phonetic data).
+  void Skip(std::uint64_t n) {
+    while (n > 0) {
+      Need();
+      std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(n, length_ - pos_));
+      pos_ += step;
+      n -= step;
+    }
+  }
+
+  // Appends `count` characters as UTF-16 units. Where the characters continue in the next
+  // record, that record begins with a new option byte whose bit 0 tells again whether
+  // they are stored as one byte (Latin-1) or as two.
+  void Chars(std::size_t count, bool wide, std::u16string& out) {
+    while (count > 0) {
+      if (pos_ == length_) {
+        NextSegment();
+        wide = (U8() & 1) != 0;
+        continue;
+      }
+      const std::uint8_t* body = records_.Body();
+      std::size_t width = wide ? 2 : 1;
+      std::size_t available = (length_ - pos_) / width;
+      if (available == 0) Truncated();  // half a character before the boundary
+      std::size_t take = std::min(count, available);
+      if (wide) {
+        for (std::size_t i = 0; i < take; ++i) {
+          out += static_cast<char16_t>(body[pos_ + 2 * i] | (body[pos_ + 2 * i + 1] << 8));
+        }
+      } else {
+        for (std::size_t i = 0; i < take; ++i) out += static_cast<char16_t>(body[pos_ + i]);
+      }
+      pos_ += take * width;
+      count -= take;
+    }
+  }
+
+  // True when the record and its continuations are used up.
+  bool AtEnd() {
+    while (pos_ == length_) {
+      std::optional<std::uint16_t> next = records_.PeekType();
+      if (!next || *next != kContinue) return true;
+      NextSegment();
+    }
+    return false;
+  }
+
+ private:
+  void Need() {
+    while (pos_ == length_) NextSegment();
+  }
+  void NextSegment() {
+    std::optional<std::uint16_t> next = records_.PeekType();
+    if (!next || *next != kContinue) Truncated();
+    records_.Next();
+    pos_ = 0;
+    length_ = records_.Length();
+  }
+  [[noreturn]] void Truncated() const {
+    throw WorkbookError(std::string("damaged workbook: the ") + what_ + " is truncated");
+  }
+
+  RecordReader& records_;
+  const char* what_;
+  std::size_t pos_ = 0;
+  std::size_t length_;
+};
+
+// A string inside one record body: a character count of one or two bytes, the option
+// byte and the characters. Returns false when the body is too short.
+bool ParseShortString(const std::uint8_t* body, std::size_t length, std::size_t pos,
+                      bool count16, std::string& out) {
+  std::size_t need = count16 ? 3 : 2;
+  if (length < pos || length - pos < need) return false;
+  std::size_t count = count16 ? U16(body + pos) : body[pos];
+  std::uint8_t flags = body[pos + need - 1];
+  pos += need;
+  bool wide = (flags & 1) != 0;
+  if ((length - pos) / (wide ? 2 : 1) < count) return false;
+  std::u16string units;
+  units.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    units += wide ? static_cast<char16_t>(U16(body + pos + 2 * i))
+                  : static_cast<char16_t>(body[pos + i]);
+  }
+  Utf16ToUtf8(units, out);
+  return true;
+}
+
+struct SheetInfo {
+  std::string name;
+  std::uint32_t offset = 0;
+};
+
+class XlsWorkbook final : public WorkbookReader {
+ public:
+  XlsWorkbook(std::shared_ptr<const cfb::Source> source, const ReaderLimits& limits)
+      : limits_(limits), file_(std::move(source)) {
+    std::optional<std::size_t> entry = file_.FindInRoot("Workbook");
+    if (!entry || file_.Entries()[*entry].type != cfb::EntryType::Stream) {
+      if (file_.FindInRoot("Book")) throw WorkbookError(kOldFormat);
+      if (file_.FindInRoot("EncryptedPackage")) throw WorkbookError(kEncrypted);
+      throw WorkbookError("not an Excel workbook: the compound file holds no Workbook stream");
+    }
+    stream_ = std::make_unique<cfb::StreamReader>(file_.OpenStream(*entry));
+    ReadGlobals();
+  }
+
+  std::vector<std::string> SheetNames() const override {
+    std::vector<std::string> names;
+    names.reserve(sheets_.size());
+    for (const SheetInfo& s : sheets_) names.push_back(s.name);
+    return names;
+  }
+
+  void ReadSheet(std::size_t index, CellSink& sink) override;
+
+ private:
+  void ReadGlobals();
+  void ReadSst(RecordReader& records);
+  bool IsDateXf(std::uint16_t xf) const {
+    if (xf >= xfFormats_.size()) return false;
+    std::uint16_t format = xfFormats_[xf];
+    auto custom = customDateFormats_.find(format);
+    if (custom != customDateFormats_.end()) return custom->second;
+    return IsBuiltinDateFormat(format);
+  }
+
+  ReaderLimits limits_;
+  cfb::CompoundFile file_;
+  std::unique_ptr<cfb::StreamReader> stream_;
+  std::vector<SheetInfo> sheets_;
+  std::vector<std::string> strings_;
+  std::vector<std::uint16_t> xfFormats_;
+  std::unordered_map<std::uint16_t, bool> customDateFormats_;
+  bool date1904_ = false;
+};
+
+void XlsWorkbook::ReadGlobals() {
+  RecordReader records(*stream_);
+  if (!records.Next() || records.Type() != kBof || records.Length() < 4) {
+    throw WorkbookError("not an Excel workbook: the Workbook stream does not begin with BOF");
+  }
+  std::uint16_t version = U16(records.Body());
+  if (version == kBiff5 || version < kBiff5) throw WorkbookError(kOldFormat);
+  if (version != kBiff8) {
+    throw WorkbookError("unknown Excel format version " + Hex(version));
+  }
+  while (records.Next()) {
+    const std::uint8_t* body = records.Body();
+    const std::size_t length = records.Length();
+    switch (records.Type()) {
+      case kEof:
+        return;
+      case kFilePass:
+        throw WorkbookError(kEncrypted);
+      case kDateMode:
+        if (length >= 2) date1904_ = U16(body) == 1;
+        break;
+      case kCodePage:
+        // BIFF8 strings are Latin-1 or UTF-16 whatever the code page says.
+        break;
+      case kXf:
+        xfFormats_.push_back(length >= 4 ? U16(body + 2) : 0);
+        break;
+      case kFormat: {
+        std::string code;
+        if (length >= 2 && ParseShortString(body, length, 2, true, code)) {
+          customDateFormats_[U16(body)] = IsDateFormatCode(code);
+        }
+        break;
+      }
+      case kBoundSheet: {
+        SheetInfo sheet;
+        if (length < 8 || !ParseShortString(body, length, 6, false, sheet.name)) {
+          throw WorkbookError("damaged workbook: a sheet entry (BOUNDSHEET) is too short");
+        }
+        // Sheet type 0 is a worksheet (or dialog); charts, macro sheets and modules are
+        // not tables of values.
+        if (body[5] == 0) {
+          sheet.offset = U32(body);
+          sheets_.push_back(std::move(sheet));
+        }
+        break;
+      }
+      case kSst:
+        ReadSst(records);
+        break;
+      default:
+        break;
+    }
+  }
+  throw WorkbookError("damaged workbook: the workbook globals end without EOF (truncated file)");
+}
+
+void XlsWorkbook::ReadSst(RecordReader& records) {
+  if (records.Length() < 8) throw WorkbookError("damaged workbook: the string table is too short");
+  const std::uint32_t unique = U32(records.Body() + 4);
+  if (unique > limits_.maxSharedStrings) {
+    throw WorkbookError("the workbook's string table has " + std::to_string(unique) +
+                        " entries, more than the reader's limit of " +
+                        std::to_string(limits_.maxSharedStrings));
+  }
+  ContinuedReader in(records, "shared string table");
+  in.Skip(8);
+  // Each string takes at least three bytes; do not trust the count for the reservation.
+  strings_.reserve(std::min<std::size_t>(unique, stream_->Size() / 3));
+  std::uint64_t totalBytes = 0;
+  std::u16string units;
+  for (std::uint32_t i = 0; i < unique; ++i) {
+    if (in.AtEnd()) break;  // fewer strings than announced: the cells tell whether any lack
+    std::uint16_t count = in.U16();
+    std::uint8_t flags = in.U8();
+    std::uint16_t runs = (flags & 0x08) ? in.U16() : 0;
+    std::uint32_t phonetic = (flags & 0x04) ? in.U32() : 0;
+    units.clear();
+    in.Chars(count, (flags & 1) != 0, units);
+    in.Skip(std::uint64_t{runs} * 4);
+    in.Skip(phonetic);
+    std::string text;
+    Utf16ToUtf8(units, text);
+    totalBytes += text.size();
+    if (totalBytes > limits_.maxStringBytes) {
+      throw WorkbookError("the workbook's strings exceed the reader's limit of " +
+                          std::to_string(limits_.maxStringBytes) + " bytes");
+    }
+    strings_.push_back(std::move(text));
+  }
+}
+
+class SheetScanner {
+ public:
+  SheetScanner(CellSink& sink, const ReaderLimits& limits) : sink_(sink), limits_(limits) {}
+
+  void Emit(std::uint16_t row, std::uint16_t column) {
+    if (row >= limits_.maxRows || column >= limits_.maxColumns) {
+      throw WorkbookError("a cell lies beyond the reader's limit of " +
+                          std::to_string(limits_.maxRows) + " rows and " +
+                          std::to_string(limits_.maxColumns) + " columns");
+    }
+    sink_.OnCell(row, column, cell_);
+  }
+
+  Cell cell_;
+
+ private:
+  CellSink& sink_;
+  const ReaderLimits& limits_;
+};
+
+void XlsWorkbook::ReadSheet(std::size_t index, CellSink& sink) {
+  if (index >= sheets_.size()) {
+    throw WorkbookError("the workbook has no worksheet number " + std::to_string(index + 1));
+  }
+  const SheetInfo& sheet = sheets_[index];
+  const std::string where = "worksheet \"" + sheet.name + "\"";
+  RecordReader records(*stream_);
+  records.Seek(sheet.offset);
+  if (!records.Next() || records.Type() != kBof) {
+    throw WorkbookError("damaged workbook: the data of the " + where +
+                        " is not where the workbook says");
+  }
+  SheetScanner out(sink, limits_);
+  Cell& cell = out.cell_;
+  auto number = [&](std::uint16_t xf, double value) {
+    if (IsDateXf(xf)) {
+      cell.kind = Cell::Kind::DateTime;
+      cell.number = date1904_ ? value + k1904Offset : value;
+    } else {
+      cell.kind = Cell::Kind::Number;
+      cell.number = value;
+    }
+    cell.text.clear();
+  };
+  auto tooShort = [&](std::uint16_t type) {
+    throw WorkbookError("damaged workbook: a cell record (" + Hex(type) + ") of the " + where +
+                        " is too short");
+  };
+
+  // A formula whose cached result is a string: the string follows in a STRING record,
+  // after any shared-formula or array records.
+  bool pendingString = false;
+  std::uint16_t pendingRow = 0;
+  std::uint16_t pendingColumn = 0;
+  auto flushPending = [&]() {
+    if (!pendingString) return;
+    pendingString = false;
+    cell.kind = Cell::Kind::Text;
+    cell.number = 0;
+    cell.text.clear();
+    out.Emit(pendingRow, pendingColumn);
+  };
+
+  int depth = 1;
+  std::u16string units;
+  while (records.Next()) {
+    const std::uint16_t type = records.Type();
+    const std::uint8_t* body = records.Body();
+    const std::size_t length = records.Length();
+    if (type == kBof) {
+      ++depth;  // an embedded chart's substream
+      continue;
+    }
+    if (type == kEof) {
+      if (--depth == 0) {
+        flushPending();
+        return;
+      }
+      continue;
+    }
+    if (depth != 1) continue;
+    if (pendingString) {
+      if (type == kString) {
+        ContinuedReader in(records, "formula result string");
+        std::uint16_t count = in.U16();
+        std::uint8_t flags = in.U8();
+        units.clear();
+        in.Chars(count, (flags & 1) != 0, units);
+        pendingString = false;
+        cell.kind = Cell::Kind::Text;
+        cell.number = 0;
+        Utf16ToUtf8(units, cell.text);
+        out.Emit(pendingRow, pendingColumn);
+        continue;
+      }
+      if (type == kShrFmla || type == kArray || type == kTable || type == kContinue) continue;
+      flushPending();
+    }
+    switch (type) {
+      case kNumber:
+        if (length < 14) tooShort(type);
+        number(U16(body + 4), F64(body + 6));
+        out.Emit(U16(body), U16(body + 2));
+        break;
+      case kRk:
+        if (length < 10) tooShort(type);
+        number(U16(body + 4), DecodeRk(U32(body + 6)));
+        out.Emit(U16(body), U16(body + 2));
+        break;
+      case kMulRk: {
+        if (length < 12) tooShort(type);
+        const std::uint16_t row = U16(body);
+        const std::uint32_t first = U16(body + 2);
+        const std::size_t count = (length - 6) / 6;
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::uint8_t* item = body + 4 + 6 * i;
+          number(U16(item), DecodeRk(U32(item + 2)));
+          const std::uint32_t column = first + static_cast<std::uint32_t>(i);
+          if (column > 0xFFFF) break;
+          out.Emit(row, static_cast<std::uint16_t>(column));
+        }
+        break;
+      }
+      case kLabelSst: {
+        if (length < 10) tooShort(type);
+        std::uint32_t at = U32(body + 6);
+        if (at >= strings_.size()) {
+          throw WorkbookError("damaged workbook: a cell of the " + where +
+                              " refers to shared string " + std::to_string(at) +
+                              ", which the string table lacks");
+        }
+        cell.kind = Cell::Kind::Text;
+        cell.number = 0;
+        cell.text = strings_[at];
+        out.Emit(U16(body), U16(body + 2));
+        break;
+      }
+      case kLabel:
+      case kRString:
+        cell.kind = Cell::Kind::Text;
+        cell.number = 0;
+        if (!ParseShortString(body, length, 6, true, cell.text)) tooShort(type);
+        out.Emit(U16(body), U16(body + 2));
+        break;
+      case kBoolErr:
+        if (length < 8) tooShort(type);
+        cell.number = 0;
+        cell.text.clear();
+        if (body[7] != 0) {
+          cell.kind = Cell::Kind::Error;
+          cell.text = ErrorText(body[6]);
+        } else {
+          cell.kind = Cell::Kind::Boolean;
+          cell.number = body[6] != 0 ? 1 : 0;
+        }
+        out.Emit(U16(body), U16(body + 2));
+        break;
+      case kFormula: {
+        if (length < 20) tooShort(type);
+        const std::uint8_t* result = body + 6;
+        const std::uint16_t row = U16(body);
+        const std::uint16_t column = U16(body + 2);
+        if (U16(result + 6) != 0xFFFF) {
+          number(U16(body + 4), F64(result));
+          out.Emit(row, column);
+          break;
+        }
+        cell.number = 0;
+        cell.text.clear();
+        switch (result[0]) {
+          case 0:  // string, in the STRING record that follows
+            pendingString = true;
+            pendingRow = row;
+            pendingColumn = column;
+            break;
+          case 1:
+            cell.kind = Cell::Kind::Boolean;
+            cell.number = result[2] != 0 ? 1 : 0;
+            out.Emit(row, column);
+            break;
+          case 2:
+            cell.kind = Cell::Kind::Error;
+            cell.text = ErrorText(result[2]);
+            out.Emit(row, column);
+            break;
+          case 3:  // the empty string
+            cell.kind = Cell::Kind::Text;
+            out.Emit(row, column);
+            break;
+          default:
+            break;  // no cached result
+        }
+        break;
+      }
+      default:
+        break;  // blanks, formatting, row and column records
+    }
+  }
+  throw WorkbookError("damaged workbook: the " + where + " ends without EOF (truncated file)");
+}
+
+bool IsOldBiffSignature(const std::vector<std::uint8_t>& head) {
+  // BOF records of the stand-alone Excel 2.x, 3.0 and 4.0 worksheet files.
+  if (head.size() < 4 || head[0] != 0x09) return false;
+  return head[1] == 0x00 || head[1] == 0x02 || head[1] == 0x04;
+}
+
+std::unique_ptr<WorkbookReader> Open(std::shared_ptr<const cfb::Source> source,
+                                     const ReaderLimits& limits) {
+  std::vector<std::uint8_t> head(8);
+  head.resize(source->ReadAt(0, head.data(), head.size()));
+  if (!cfb::HasSignature(head.data(), head.size())) {
+    if (IsOldBiffSignature(head)) throw WorkbookError(kOldFormat);
+    throw WorkbookError("not an Excel 97-2003 workbook (no compound file signature)");
+  }
+  return std::make_unique<XlsWorkbook>(std::move(source), limits);
+}
+
+}  // namespace
+
+bool IsBuiltinDateFormat(std::uint16_t id) {
+  return (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
+}
+
+bool IsDateFormatCode(std::string_view code) {
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    char c = code[i];
+    switch (c) {
+      case '"': {
+        std::size_t close = code.find('"', i + 1);
+        if (close == std::string_view::npos) return false;
+        i = close;
+        break;
+      }
+      case '\\':
+      case '_':
+      case '*':
+        ++i;  // the next character is literal text, padding or fill
+        break;
+      case '[': {
+        std::size_t close = code.find(']', i + 1);
+        if (close == std::string_view::npos) return false;
+        std::string_view inside = code.substr(i + 1, close - i - 1);
+        // [h], [mm], [ss]: elapsed time; colours, conditions and locales are not dates.
+        if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) {
+          return true;
+        }
+        i = close;
+        break;
+      }
+      default: {
+        char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        if (lower == 'd' || lower == 'm' || lower == 'y' || lower == 'h' || lower == 's') {
+          return true;
+        }
+        break;
+      }
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<WorkbookReader> OpenXlsBytes(std::vector<std::uint8_t> bytes,
+                                             const ReaderLimits& limits) {
+  return Open(cfb::MakeMemorySource(std::move(bytes)), limits);
+}
+
+}  // namespace xls
+
+std::unique_ptr<WorkbookReader> OpenXls(const std::string& path, const ReaderLimits& limits) {
+  return xls::Open(cfb::OpenFileSource(path), limits);
+}
+
+}  // namespace sheet
