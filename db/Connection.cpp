@@ -32,10 +32,16 @@ QString ToQt(std::string_view s) {
 }
 
 std::string ErrorText(const QSqlError& error) {
-  std::string text = ToStd(error.databaseText().trimmed());
-  if (text.empty()) text = ToStd(error.driverText().trimmed());
-  if (text.empty()) text = "unknown error";
-  return text;
+  QString text = error.databaseText().trimmed();
+  if (text.isEmpty()) text = error.driverText().trimmed();
+  // PostgreSQL adds lines that point into the statement; the statement is quoted by
+  // the caller, so its first line is the message.
+  const qsizetype lineEnd = text.indexOf('\n');
+  if (lineEnd >= 0) text = text.left(lineEnd).trimmed();
+  if (text.startsWith("ERROR:")) text = text.mid(6).trimmed();
+  if (text.startsWith("FATAL:")) text = text.mid(6).trimmed();
+  if (text.isEmpty()) return "unknown error";
+  return ToStd(text);
 }
 
 std::string Scrub(std::string text, const std::string& password) {
@@ -73,7 +79,8 @@ std::string StatementStart(std::string_view sql, std::size_t limit) {
 }
 
 void Fail(const Connection::Impl& c, const std::string& what) {
-  throw EDatabaseError(Scrub(c.description + ": " + what, c.password));
+  // The description is ours and holds no password; the cause may quote the engine.
+  throw EDatabaseError(c.description + ": " + Scrub(what, c.password));
 }
 
 QSqlDatabase& OpenDatabase(Connection::Impl& c) {
@@ -314,6 +321,9 @@ void OpenPostgres(Connection::Impl& c) {
     // The statements of the import quote texts by doubling quotes only; a backslash
     // must stay an ordinary character whatever the server's configuration says.
     Pragma(c, "SET standard_conforming_strings = on");
+    // A table or row that another session holds locked gives an error after the same
+    // wait as a locked SQLite file, instead of a window that hangs.
+    Pragma(c, QStringLiteral("SET lock_timeout = %1").arg(c.busyTimeoutMs));
   } catch (...) {
     c.db.close();
     throw;
@@ -354,6 +364,8 @@ Connection::Connection(const std::string& connectionString) : impl_(std::make_un
   c.settings = ConnectionString::Parse(connectionString);
   c.password = c.settings.Get("Password");
   c.qtName = "tankload-db-" + std::to_string(++connectionCounter);
+  // Milliseconds to wait for a lock that another connection holds.
+  c.busyTimeoutMs = PositiveNumber(c, "Busy Timeout", 5000, 3600000);
   const std::string provider = c.settings.Get("Provider");
   const std::string key = detail::AsciiUpper(provider);
   if (key.empty()) {
@@ -367,7 +379,6 @@ Connection::Connection(const std::string& connectionString) : impl_(std::make_un
     c.engine = Engine::SQLite;
     const std::string file = c.settings.Get("Data Source");
     c.description = "SQLite database " + file;
-    c.busyTimeoutMs = PositiveNumber(c, "Busy Timeout", 5000, 3600000);
   } else if (key == "POSTGRESQL") {
     c.engine = Engine::PostgreSQL;
     c.description = PostgresDescription(PostgresSettings(c.settings));

@@ -115,6 +115,11 @@ class TestDatabase {
     }
   }
   db::Connection& connection() { return *connection_; }
+  // Opens the connection again after a Close (a new PostgreSQL session needs its schema).
+  void Reopen() {
+    connection_->Open();
+    if (!schema_.empty()) Exec(connection_->Database(), "SET search_path TO " + schema_);
+  }
   QSqlDatabase database() const { return connection_->Database(); }
   db::Engine engine() const { return engine_; }
   const TempDir& dir() const { return dir_; }
