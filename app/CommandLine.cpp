@@ -1,0 +1,359 @@
+#include "app/CommandLine.h"
+
+#include <chrono>
+#include <ostream>
+#include <sys/stat.h>
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include "app/ImportRuns.h"
+#include "convert/Smallfun.h"
+#include "db/Database.h"
+#include "platform/DateTime.h"
+#include "platform/Exception.h"
+#include "platform/FormatSettings.h"
+#include "platform/NumberFormat.h"
+#include "platform/Ui.h"
+
+#ifndef TANKLOAD_VERSION
+#define TANKLOAD_VERSION "0.0.0"
+#endif
+
+namespace app {
+namespace {
+
+struct Options {
+  QCommandLineOption help{{"h", "help"}, "Показать эту справку."};
+  QCommandLineOption version{{"v", "version"}, "Показать версию программы."};
+  QCommandLineOption createDatabase{
+      "create-database", "Создать новую базу данных с таблицами FromExcel и Stability_Elements."};
+  QCommandLineOption fromText{
+      "from-text",
+      "Загрузить сводку из текстового файла FILE (по умолчанию svod.txt в каталоге программы)."};
+  QCommandLineOption fromExcel{"from-excel", "Загрузить сводку из рабочей книги WORKBOOK.",
+                               "WORKBOOK"};
+  QCommandLineOption sheet{"sheet", "Лист рабочей книги (по умолчанию первый).", "NAME"};
+  QCommandLineOption throughTable{"through-table",
+                                  "Вставлять записи через таблицу (без ключа - SQL-запросами)."};
+  QCommandLineOption database{
+      "database", "Строка подключения (по умолчанию SQLite-файл dunvik.mdb в текущем каталоге).",
+      "CONN"};
+  QCommandLineOption decimalSeparator{"decimal-separator",
+                                      "Десятичный разделитель вместо разделителя локали.", "C"};
+  QCommandLineOption show{"show",
+                          "Вывести таблицу TABLE (по умолчанию FromExcel) через табуляцию."};
+
+  void AddTo(QCommandLineParser& parser) const {
+    parser.setApplicationDescription(
+        "tankload: загрузка сводок танков судна в базу данных.\n"
+        "Без ключей команд открывает окно программы.");
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QCommandLineOption* o :
+         {&help, &version, &createDatabase, &fromText, &fromExcel, &sheet, &throughTable, &database,
+          &decimalSeparator, &show}) {
+      parser.addOption(*o);
+    }
+    parser.addPositionalArgument("FILE|TABLE", "Файл для --from-text или таблица для --show.",
+                                 "[FILE|TABLE]");
+  }
+};
+
+Command UsageError(std::string error) {
+  Command c;
+  c.kind = Command::Kind::UsageError;
+  c.error = std::move(error);
+  return c;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// Messages of the runs and of the spreadsheet bridge go to standard error.
+class StreamMessages : public platform::MessageSink {
+ public:
+  explicit StreamMessages(std::ostream& err) : err_(err) {}
+  void ShowMessage(const std::string& text) override {
+    err_ << text << '\n';
+    err_.flush();
+    shown = true;
+  }
+  bool shown = false;
+
+ private:
+  std::ostream& err_;
+};
+
+class CommandLineHost : public ImportHost {
+ public:
+  CommandLineHost(std::ostream& out, std::ostream& err, StreamMessages& messages,
+                  const CommandEnvironment& environment, std::string workbook)
+      : out_(out),
+        err_(err),
+        messages_(messages),
+        environment_(environment),
+        workbook_(std::move(workbook)) {}
+
+  void ClearLog() override {}
+  void Log(const std::string& text) override {
+    ClearProgress();
+    out_ << text << '\n';
+    out_.flush();
+  }
+  void ShowMessage(const std::string& text) override {
+    ClearProgress();
+    messages_.ShowMessage(text);
+  }
+  bool SelectFile(std::string& path, const std::string&) override {
+    path = workbook_;
+    return true;
+  }
+  void Progress(int done, int total) override {
+    if (!environment_.progressOnTerminal) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total && now - lastProgress_ < std::chrono::milliseconds(100)) return;
+    lastProgress_ = now;
+    err_ << "\rОбработано строк: " << done << " из " << total << "   ";
+    err_.flush();
+    progressShown_ = true;
+    if (done >= total) ClearProgress();
+  }
+  std::string ProgramDirectory() const override { return environment_.programDirectory; }
+  TDateTime Now() override { return environment_.clock ? environment_.clock() : ImportHost::Now(); }
+  ~CommandLineHost() override { ClearProgress(); }
+
+ private:
+  void ClearProgress() {
+    if (!progressShown_) return;
+    err_ << '\r' << std::string(60, ' ') << '\r';
+    err_.flush();
+    progressShown_ = false;
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  StreamMessages& messages_;
+  const CommandEnvironment& environment_;
+  std::string workbook_;
+  std::chrono::steady_clock::time_point lastProgress_{};
+  bool progressShown_ = false;
+};
+
+QString CellText(const QVariant& value) {
+  if (value.isNull()) return {};
+  QString text;
+  switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+      text = QString::number(value.toDouble(), 'g', 15);
+      break;
+    default:
+      text = value.toString();
+  }
+  // One line per row, one cell per tab.
+  for (QChar& c : text) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
+int ShowTable(db::Connection& connection, const std::string& name, std::ostream& out,
+              StreamMessages& messages) {
+  QSqlDatabase database = connection.Database();
+  const QString wanted = QString::fromStdString(name);
+  QString table;
+  for (const QString& t : database.tables(QSql::Tables)) {
+    if (t.compare(wanted, Qt::CaseInsensitive) == 0) {
+      table = t;
+      break;
+    }
+  }
+  if (table.isEmpty()) {
+    messages.ShowMessage("Таблица <" + name + "> не найдена");
+    return 1;
+  }
+  const QSqlRecord columns = database.record(table);
+  QString sql =
+      "SELECT * FROM " + database.driver()->escapeIdentifier(table, QSqlDriver::TableName);
+  if (const int id = columns.indexOf("ID"); id >= 0) {
+    sql += " ORDER BY " +
+           database.driver()->escapeIdentifier(columns.fieldName(id), QSqlDriver::FieldName);
+  }
+  QSqlQuery query(database);
+  query.setForwardOnly(true);
+  if (!query.exec(sql)) {
+    throw EDatabaseError("Не могу прочитать таблицу " + name + ": " +
+                         query.lastError().text().toStdString());
+  }
+  const QSqlRecord shape = query.record();
+  QStringList header;
+  for (int i = 0; i < shape.count(); ++i) header << shape.fieldName(i);
+  out << header.join('\t').toStdString() << '\n';
+  QStringList cells;
+  while (query.next()) {
+    cells.clear();
+    for (int i = 0; i < shape.count(); ++i) cells << CellText(query.value(i));
+    out << cells.join('\t').toStdString() << '\n';
+  }
+  out.flush();
+  return 0;
+}
+
+}  // namespace
+
+Command ParseCommandLine(const QStringList& arguments) {
+  Options o;
+  QCommandLineParser parser;
+  o.AddTo(parser);
+  if (!parser.parse(arguments)) return UsageError(parser.errorText().toStdString());
+
+  Command c;
+  if (parser.isSet(o.help)) {
+    c.kind = Command::Kind::Help;
+    return c;
+  }
+  if (parser.isSet(o.version)) {
+    c.kind = Command::Kind::Version;
+    return c;
+  }
+  c.connectionString = parser.isSet(o.database) ? parser.value(o.database).toStdString()
+                                                : std::string(db::DesignTimeConnectionString);
+  if (parser.isSet(o.decimalSeparator)) {
+    const QString sep = parser.value(o.decimalSeparator);
+    if (sep.size() != 1 || sep[0].unicode() <= 32 || sep[0].unicode() >= 127 ||
+        sep[0].isLetterOrNumber()) {
+      return UsageError("--decimal-separator ждёт один знак, например , или .");
+    }
+    c.decimalSeparator = static_cast<char>(sep[0].unicode());
+  }
+
+  int commands = 0;
+  for (const QCommandLineOption* command :
+       {&o.createDatabase, &o.fromText, &o.fromExcel, &o.show}) {
+    if (parser.isSet(*command)) ++commands;
+  }
+  if (commands > 1) {
+    return UsageError(
+        "укажите одну команду: --create-database, --from-text, --from-excel или --show");
+  }
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() > 1) {
+    return UsageError("лишние аргументы: " + positional.mid(1).join(' ').toStdString());
+  }
+  if (parser.isSet(o.fromText)) {
+    c.kind = Command::Kind::FromText;
+  } else if (parser.isSet(o.fromExcel)) {
+    c.kind = Command::Kind::FromExcel;
+    c.file = parser.value(o.fromExcel).toStdString();
+    if (c.file.empty()) return UsageError("--from-excel ждёт путь к рабочей книге");
+  } else if (parser.isSet(o.show)) {
+    c.kind = Command::Kind::Show;
+    c.file = "FromExcel";
+  } else if (parser.isSet(o.createDatabase)) {
+    c.kind = Command::Kind::CreateDatabase;
+  }
+  if (!positional.isEmpty()) {
+    if (c.kind != Command::Kind::FromText && c.kind != Command::Kind::Show) {
+      return UsageError("лишний аргумент: " + positional.first().toStdString());
+    }
+    c.file = positional.first().toStdString();
+  }
+  if (parser.isSet(o.sheet)) {
+    if (c.kind != Command::Kind::FromExcel)
+      return UsageError("--sheet нужен только с --from-excel");
+    c.sheet = parser.value(o.sheet).toStdString();
+  }
+  if (parser.isSet(o.throughTable)) {
+    if (c.kind != Command::Kind::FromText && c.kind != Command::Kind::FromExcel) {
+      return UsageError("--through-table нужен только с --from-text или --from-excel");
+    }
+    c.throughTable = true;
+  }
+  return c;
+}
+
+std::string HelpText() {
+  Options o;
+  QCommandLineParser parser;
+  o.AddTo(parser);
+  // The usage line names the program as it was started.
+  QString text = parser.helpText();
+  return text.toStdString();
+}
+
+std::string VersionText() { return std::string("tankload ") + TANKLOAD_VERSION; }
+
+int RunCommand(const Command& command, const CommandEnvironment& environment, std::ostream& out,
+               std::ostream& err) {
+  switch (command.kind) {
+    case Command::Kind::Help:
+      out << HelpText();
+      return 0;
+    case Command::Kind::Version:
+      out << VersionText() << '\n';
+      return 0;
+    case Command::Kind::UsageError:
+      err << "tankload: " << command.error << "\nСправка: tankload --help\n";
+      return 2;
+    case Command::Kind::Window:
+      err << "tankload: нет команды для командной строки\nСправка: tankload --help\n";
+      return 2;
+    default:
+      break;
+  }
+
+  TFormatSettings settings = FormatSettings;
+  if (command.decimalSeparator) settings.DecimalSeparator = *command.decimalSeparator;
+  platform::ScopedFormatSettings scopedSettings(settings);
+  DefaultDataBaseTypeName = "ACCESS";
+
+  StreamMessages messages(err);
+  platform::MessageSink* previousSink = platform::SetMessageSink(&messages);
+  struct RestoreSink {
+    platform::MessageSink* previous;
+    ~RestoreSink() { platform::SetMessageSink(previous); }
+  } restoreSink{previousSink};
+
+  try {
+    db::Connection connection(command.connectionString);
+    if (command.kind == Command::Kind::CreateDatabase) {
+      connection.Open(true);
+      db::CreateSchema(connection);
+      out << "Создана база данных: " << connection.Describe() << '\n';
+      return 0;
+    }
+    if (command.kind == Command::Kind::FromExcel && !FileExists(command.file)) {
+      messages.ShowMessage("Не могу найти файл <" + command.file + ">");
+      return 1;
+    }
+    connection.Open();
+    if (command.kind == Command::Kind::Show)
+      return ShowTable(connection, command.file, out, messages);
+
+    db::Query query(connection);
+    db::Table table(connection);
+    table.SetTableName("Stability_Elements");
+    TStringList fileLines;
+    std::string lastXlsFile = command.file;
+    ImportTarget target{connection, query, table, fileLines, lastXlsFile, {}, command.sheet};
+    const bool fromText = command.kind == Command::Kind::FromText;
+    if (fromText) target.textFile = command.file;
+    CommandLineHost host(out, err, messages, environment, command.file);
+    const RunEnd end = command.throughTable ? ImportThroughTable(host, target, fromText)
+                                            : ImportBySQL(host, target, fromText);
+    return end == RunEnd::Completed && !messages.shown ? 0 : 1;
+  } catch (const std::exception& e) {
+    err << e.what() << '\n';
+    return 1;
+  }
+}
+
+}  // namespace app
