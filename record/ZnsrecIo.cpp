@@ -1,0 +1,260 @@
+// A record's ways in and out: scanning one separated text line into the fields, INSERT
+// and UPDATE text, and storing into a dataset row.
+
+#include <algorithm>
+
+#include "convert/Smallfun.h"
+#include "platform/FormatSettings.h"
+#include "platform/Text.h"
+#include "record/Znsrec.h"
+
+namespace {
+
+bool IsBlank(std::string_view s) {
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= 32; });
+}
+
+std::string_view TrimView(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
+// An empty text value; copying it into a field's Value keeps the capacity of the text
+// the field held before, so that a scan need not allocate for short texts.
+const Variant& BlankString() {
+  static const Variant blank = Variant::String(std::string());
+  return blank;
+}
+
+void StoreText(Variant& value, std::string_view text) {
+  value = BlankString();
+  value.MutableText().assign(text);
+}
+
+}  // namespace
+
+// ---- Line scanning -----------------------------------------------------------------
+
+// Splits as the separator became a line feed and the text were then broken into lines:
+// reading stops at the first NUL; a piece ends at CR, LF or the separator; after a piece
+// one CR and then one LF (or separator) are skipped; a break at the very end gives no
+// further cell. The cell strings of earlier lines are reused.
+void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
+  const std::size_t nul = line.find('\0');
+  if (nul != std::string_view::npos) line = line.substr(0, nul);
+  const auto isLineFeed = [separator](char c) { return c == '\n' || c == separator; };
+  const auto isReturn = [separator](char c) { return c == '\r' && separator != '\r'; };
+
+  std::size_t count = 0;
+  std::size_t pos = 0;
+  const std::size_t length = line.size();
+  while (pos < length) {
+    const std::size_t start = pos;
+    while (pos < length && !isLineFeed(line[pos]) && !isReturn(line[pos])) ++pos;
+    if (count == Cells.size()) {
+      if (spareCells_.empty()) {
+        Cells.emplace_back();
+        // Room for every cell to be parked later without growing the spare list.
+        if (spareCells_.capacity() < Cells.capacity()) spareCells_.reserve(Cells.capacity());
+      } else {
+        Cells.push_back(std::move(spareCells_.back()));
+        spareCells_.pop_back();
+      }
+    }
+    Cells[count++].assign(line.data() + start, pos - start);
+    if (pos < length && isReturn(line[pos])) ++pos;
+    if (pos < length && isLineFeed(line[pos])) ++pos;
+  }
+  while (Cells.size() > count) {
+    spareCells_.push_back(std::move(Cells.back()));
+    Cells.pop_back();
+  }
+}
+
+bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
+  CellPos = 0;
+  ScanCount = 0;
+  const std::size_t fieldCount = Fields.size();
+  if (fieldCount == 0) {
+    SplitCells({}, separator);  // no cells; their buffers are kept for later lines
+    return false;
+  }
+  if (IsBlank(line)) {
+    SplitCells({}, separator);
+    for (std::size_t i = 0; i < fieldCount; ++i) {
+      TZnFFSField& field = *Fields[i];
+      if (!field.NoScan) field.Value = field.DefValue;
+    }
+    return false;
+  }
+
+  SplitCells(line, separator);
+  const char decimal = FormatSettings.DecimalSeparator;
+  const std::size_t cellCount = Cells.size();
+  for (std::size_t i = 0; i < fieldCount; ++i) {
+    TZnFFSField& field = *Fields[i];
+    if (field.NoScan) continue;
+    if (static_cast<std::size_t>(CellPos) >= cellCount) {
+      field.Value = field.DefValue;
+      continue;
+    }
+    const std::string& cell = Cells[static_cast<std::size_t>(CellPos++)];
+    if (IsBlank(cell)) {
+      field.Value = field.DefValue;
+      continue;
+    }
+
+    const std::string& type = field.Type;
+    if (type == "varchar") {
+      StoreText(field.Value, TrimView(cell));
+      ++ScanCount;
+      continue;
+    }
+    Variant converted;
+    if (type == "integer") {
+      converted = VarValFromString(cell, varInteger);
+    } else if (type == "float") {
+      // Either decimal mark reads as the locale's one.
+      scratch_.assign(cell);
+      if (decimal == '.') {
+        std::replace(scratch_.begin(), scratch_.end(), ',', '.');
+      } else if (decimal == ',') {
+        std::replace(scratch_.begin(), scratch_.end(), '.', ',');
+      }
+      converted = VarValFromString(scratch_, varDouble);
+    } else if (type == "datetime") {
+      converted = VarValFromString(cell, varDate);
+    } else {
+      // "char" and any type name written by other means: the cell as it stands.
+      StoreText(field.Value, cell);
+      ++ScanCount;
+      continue;
+    }
+    if (converted.IsNull()) {
+      field.Value = field.DefValue;
+    } else {
+      ++ScanCount;
+      field.Value = std::move(converted);
+    }
+  }
+  return true;
+}
+
+// ---- SQL text ----------------------------------------------------------------------
+
+std::string TZnFFSRecord::InsertSQL(const std::string& table) const {
+  std::size_t estimate = table.size() + 32;
+  bool any = false;
+  for (const auto& field : Fields) {
+    if (field->NoStore) continue;
+    any = true;
+    estimate += field->Name.size() + 20;
+  }
+  if (!any) return std::string();
+
+  std::string sql;
+  sql.reserve(estimate);
+  sql += "Insert Into ";
+  sql += table;
+  sql += " \r\n(";
+  bool first = true;
+  for (const auto& field : Fields) {
+    if (field->NoStore) continue;
+    if (!first) sql += " ,";
+    first = false;
+    sql += field->Name;
+  }
+  sql += ") \nValues \r\n(";
+  first = true;
+  for (const auto& field : Fields) {
+    if (field->NoStore) continue;
+    if (!first) sql += " ,";
+    first = false;
+    sql += field->GetAsSQLConstant();
+  }
+  sql += ')';
+  return sql;
+}
+
+std::string TZnFFSRecord::UpdateSQL(const std::string& table, const std::string& where) const {
+  std::string assignments;
+  bool first = true;
+  for (const auto& field : Fields) {
+    if (field->NoStore) continue;
+    if (!first) assignments += " ,";
+    first = false;
+    assignments += field->Name;
+    assignments += " = ";
+    assignments += field->GetAsSQLConstant();
+    assignments += " \r\n";
+  }
+  if (assignments.empty()) return std::string();
+
+  std::string sql = "Update " + table + " Set \r\n  " + assignments;
+  if (!IsBlank(where)) {
+    sql += "Where ";
+    sql += where;
+  }
+  return sql;
+}
+
+// ---- Dataset insertion -------------------------------------------------------------
+
+namespace {
+
+// Tries to set or clear a column's read-only flag; the column decides whether it can.
+void TrySetReadOnly(TField& column, bool readOnly) noexcept {
+  try {
+    column.SetReadOnly(readOnly);
+  } catch (...) {
+    // A column that refuses the change simply keeps its flag.
+  }
+}
+
+// Makes a column read-only again when the value has been stored or storing it failed,
+// so that an error never leaves a protected column writable.
+class ReadOnlyRestorer {
+ public:
+  explicit ReadOnlyRestorer(TField& column) : column_(column) {}
+  ~ReadOnlyRestorer() { TrySetReadOnly(column_, true); }
+  ReadOnlyRestorer(const ReadOnlyRestorer&) = delete;
+  ReadOnlyRestorer& operator=(const ReadOnlyRestorer&) = delete;
+
+ private:
+  TField& column_;
+};
+
+}  // namespace
+
+bool TZnFFSRecord::Insert(TDataSet* dataSet, bool post) {
+  if (dataSet == nullptr || !dataSet->Active()) return false;
+  const TDataSetState state = dataSet->State();
+  const bool began = state != dsEdit && state != dsInsert;
+  if (began) dataSet->Insert();
+
+  bool stored = false;
+  for (const auto& field : Fields) {
+    if (field->NoStore) continue;
+    TField* column = dataSet->FindField(field->Name);
+    if (column == nullptr) continue;
+    if (!column->ReadOnly()) {
+      stored = true;
+      column->SetValue(field->Value);
+      continue;
+    }
+    TrySetReadOnly(*column, false);
+    if (column->ReadOnly()) continue;
+    ReadOnlyRestorer restore(*column);
+    stored = true;
+    column->SetValue(field->Value);
+  }
+
+  if (!stored) {
+    if (began) dataSet->Cancel();
+    return false;
+  }
+  if (post) dataSet->Post();
+  return true;
+}
