@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Exception.h"
+#include "platform/StringList.h"
+#include "TestSupport.h"
+
+using platform::TextEncoding;
+
+TEST(SplitLines, LineRule) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"empty text gives no line", "", {}},
+      {"one line", "a", {"a"}},
+      {"final break adds no line", "a\n", {"a"}},
+      {"CR LF is one break", "a\r\nb", {"a", "b"}},
+      {"lone CR", "a\rb", {"a", "b"}},
+      {"LF CR is two breaks", "a\n\rb", {"a", "", "b"}},
+      {"empty line between", "a\r\n\r\nb", {"a", "", "b"}},
+      {"single break", "\n", {""}},
+      {"two breaks", "\n\n", {"", ""}},
+      {"text ends at NUL", std::string("a\nb\0c\nd", 7), {"a", "b"}},
+      {"tabs stay", "a\tb\n", {"a\tb"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> out = {"old", "older"};
+    EXPECT_EQ(platform::SplitLines(c.text, out), c.lines.size());
+    EXPECT_EQ(out, c.lines);
+    TStringList list;
+    list.SetText(c.text);
+    EXPECT_EQ(list.Items(), c.lines);
+  }
+}
+
+TEST(SplitLines, ReusesTheStringsOfOut) {
+  std::vector<std::string> out;
+  platform::SplitLines(std::string(100, 'x') + "\n" + std::string(100, 'y'), out);
+  ASSERT_EQ(out.size(), 2u);
+  const char* first = out[0].data();
+  const char* second = out[1].data();
+  platform::SplitLines("short\nline", out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0], "short");
+  EXPECT_EQ(out[1], "line");
+  EXPECT_EQ(out[0].data(), first);
+  EXPECT_EQ(out[1].data(), second);
+}
+
+TEST(StringList, TextJoinsEachItemWithABreak) {
+  TStringList list;
+  list.Add("a");
+  list.Add("");
+  list.Add("b");
+  EXPECT_EQ(list.Text(), "a\n\nb\n");
+  EXPECT_EQ(list.Text("\r\n"), "a\r\n\r\nb\r\n");
+  list.Clear();
+  EXPECT_EQ(list.Text(), "");
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(StringList, LoadFromFileDetectsTheEncoding) {
+  testsupport::TempDir dir;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> lines;
+    TextEncoding encoding;
+  } cases[] = {
+      {"UTF-8",
+       "Танк 1\t1,5\r\nТанк 2\t2,5\r\n",
+       {"Танк 1\t1,5", "Танк 2\t2,5"},
+       TextEncoding::Utf8},
+      {"UTF-8 with BOM", "\xEF\xBB\xBFОбъём\n", {"Объём"}, TextEncoding::Utf8Bom},
+      {"Windows-1251",
+       "\xCE\xE1\xFA\xB8\xEC\r\n\xD2\xE0\xED\xEA",
+       {"Объём", "Танк"},
+       TextEncoding::Windows1251},
+      {"UTF-16 LE",
+       std::string("\xFF\xFE"
+                   "a\0\r\0\n\0\x16\x04",
+                   10),
+       {"a", "Ж"},
+       TextEncoding::Utf16LE},
+      {"empty file", "", {}, TextEncoding::Utf8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TStringList list;
+    list.Add("stale");
+    list.LoadFromFile(dir.Write("in.txt", c.bytes));
+    EXPECT_EQ(list.Items(), c.lines);
+    EXPECT_EQ(list.LoadedEncoding(), c.encoding);
+  }
+}
+
+TEST(StringList, LoadFromFileRefusesNulBytesAndMissingFiles) {
+  testsupport::TempDir dir;
+  TStringList list;
+  list.Add("kept");
+  const std::string withNul = dir.Write("nul.txt", std::string("a\tb\n\0\0c\td\n", 11));
+  EXPECT_THROW(list.LoadFromFile(withNul), EFileError);
+  EXPECT_THROW(list.LoadFromFile(dir.File("missing.txt")), EFileError);
+  try {
+    list.LoadFromFile(dir.File("missing.txt"));
+  } catch (const EFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("missing.txt"), std::string::npos) << e.what();
+  }
+  // A failed load leaves the list as it was.
+  EXPECT_EQ(list.Items(), std::vector<std::string>{"kept"});
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Shared pieces of the platform tests: the two regional settings every table runs
+// under, and a temporary directory per test.
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "platform/FormatSettings.h"
+
+namespace testsupport {
+
+// Decimal comma, "dd.mm.yyyy", 24-hour "H:mm".
+inline TFormatSettings CommaLocale() {
+  TFormatSettings fs = platform::RussianFormatSettings();
+  fs.ShortDateFormat = "dd.mm.yyyy";
+  return fs;
+}
+
+// Decimal point, "M/d/yyyy", 12-hour "h:nn AMPM".
+inline TFormatSettings PointLocale() { return platform::UsFormatSettings(); }
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tankload-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(std::string_view name) const { return (path_ / name).string(); }
+  std::string Write(std::string_view name, std::string_view bytes) const {
+    const std::string file = File(name);
+    std::ofstream out(file, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return file;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace testsupport
