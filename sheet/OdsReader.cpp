@@ -1,0 +1,371 @@
+// Reader of OpenDocument spreadsheets (.ods): the sheets are the top-level tables of
+// content.xml, streamed row by row. Repeated rows and cells are expanded only when they
+// hold a value; the empty rows and columns that fill a sheet to its full size are
+// skipped without being expanded.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "sheet/Workbook.h"
+#include "sheet/XmlParser.h"
+#include "sheet/XmlText.h"
+#include "sheet/ZipArchive.h"
+
+namespace sheet {
+
+namespace {
+
+constexpr std::string_view kContent = "content.xml";
+constexpr std::string_view kSpreadsheetMime = "application/vnd.oasis.opendocument.spreadsheet";
+// Cells that repetition may produce in one sheet beyond those the file spells out: far
+// more than a real sheet repeats, far less than a hostile file asks for.
+constexpr std::uint64_t kMaxRepeatedCells = 1ull << 24;
+// Blanks that one <text:s> may stand for.
+constexpr std::uint32_t kMaxSpaces = 1u << 16;
+
+const std::string_view* TableAttr(std::span<const XmlAttribute> attributes,
+                                  std::string_view local) {
+  return FindAttribute(attributes, XmlNs::Table, local);
+}
+
+const std::string_view* OfficeAttr(std::span<const XmlAttribute> attributes,
+                                   std::string_view local) {
+  return FindAttribute(attributes, XmlNs::Office, local);
+}
+
+// A repeat count attribute: 1 when absent or malformed (as office applications read it).
+std::uint64_t RepeatCount(const std::string_view* value) {
+  if (value == nullptr) return 1;
+  const auto count = ParseXmlUnsigned(*value);
+  return count && *count > 0 ? *count : 1;
+}
+
+// Tracks where the parse is: inside office:spreadsheet, and how deep in tables (a cell
+// may hold a table of its own, which is not a sheet).
+class TablePosition {
+ public:
+  // Returns true when `name` starts a sheet.
+  bool Start(const XmlName& name) {
+    if (name.Is(XmlNs::Office, "spreadsheet")) {
+      inSpreadsheet_ = true;
+    } else if (inSpreadsheet_ && name.Is(XmlNs::Table, "table")) {
+      return ++depth_ == 1;
+    }
+    return false;
+  }
+  // Returns true when `name` ends a sheet.
+  bool End(const XmlName& name) {
+    if (name.Is(XmlNs::Office, "spreadsheet")) {
+      inSpreadsheet_ = false;
+    } else if (inSpreadsheet_ && name.Is(XmlNs::Table, "table") && depth_ > 0) {
+      return --depth_ == 0;
+    }
+    return false;
+  }
+  // Inside a sheet and not inside a table nested in one of its cells.
+  bool InSheet() const { return depth_ == 1; }
+
+ private:
+  bool inSpreadsheet_ = false;
+  int depth_ = 0;
+};
+
+class SheetNamesHandler : public XmlHandler {
+ public:
+  void OnStart(const XmlName& name, std::span<const XmlAttribute> attributes) override {
+    if (position_.Start(name)) {
+      const auto* tableName = TableAttr(attributes, "name");
+      names.push_back(tableName ? std::string(*tableName) : std::string());
+    }
+  }
+  void OnEnd(const XmlName& name) override { position_.End(name); }
+  void OnText(std::string_view) override {}
+
+  std::vector<std::string> names;
+
+ private:
+  TablePosition position_;
+};
+
+class SheetHandler : public XmlHandler {
+ public:
+  SheetHandler(std::size_t target, CellSink& sink, const ReaderLimits& limits)
+      : target_(target), sink_(sink), limits_(limits) {}
+
+  void OnStart(const XmlName& name, std::span<const XmlAttribute> attributes) override {
+    if (position_.Start(name)) {
+      active_ = sheetIndex_++ == target_;
+      row_ = 0;
+      return;
+    }
+    if (!active_ || !position_.InSheet()) return;
+    if (inCell_) {
+      StartInCell(name, attributes);
+    } else if (name.Is(XmlNs::Table, "table-row")) {
+      inRow_ = true;
+      rowRepeat_ = RepeatCount(TableAttr(attributes, "number-rows-repeated"));
+      column_ = 0;
+      rowCells_.clear();
+    } else if (inRow_ && (name.Is(XmlNs::Table, "table-cell") ||
+                          name.Is(XmlNs::Table, "covered-table-cell"))) {
+      StartCell(name, attributes);
+    }
+  }
+
+  void OnEnd(const XmlName& name) override {
+    if (position_.End(name)) {
+      active_ = false;
+      return;
+    }
+    if (!active_ || !position_.InSheet()) return;
+    if (inCell_) {
+      if (ignoreDepth_ > 0) {
+        --ignoreDepth_;
+      } else if (name.Is(XmlNs::Table, "table-cell") ||
+                 name.Is(XmlNs::Table, "covered-table-cell")) {
+        EndCell();
+      } else {
+        EndInCell(name);
+      }
+    } else if (inRow_ && name.Is(XmlNs::Table, "table-row")) {
+      inRow_ = false;
+      EndRow();
+    }
+  }
+
+  void OnText(std::string_view text) override {
+    if (inCell_ && paragraphDepth_ > 0 && ignoreDepth_ == 0) Append(text);
+  }
+
+ private:
+  void StartCell(const XmlName& name, std::span<const XmlAttribute> attributes) {
+    inCell_ = true;
+    covered_ = name.local == "covered-table-cell";
+    cellRepeat_ = RepeatCount(TableAttr(attributes, "number-columns-repeated"));
+    text_.clear();
+    paragraphs_ = 0;
+    paragraphDepth_ = 0;
+    ignoreDepth_ = 0;
+    cell_ = Cell();
+    if (covered_) return;  // merged away: the value shows in the top-left cell only
+
+    const auto* type = OfficeAttr(attributes, "value-type");
+    const auto* calcType = FindAttribute(attributes, XmlNs::CalcExt, "value-type");
+    valueType_ = type ? std::string(*type) : std::string();
+    if (calcType != nullptr && *calcType == "error") valueType_ = "error";
+    stringValue_.reset();
+    if (valueType_ == "float" || valueType_ == "percentage" || valueType_ == "currency") {
+      if (const auto* value = OfficeAttr(attributes, "value")) {
+        if (const auto number = ParseXmlNumber(*value)) {
+          cell_.kind = Cell::Kind::Number;
+          cell_.number = *number;
+        }
+      }
+    } else if (valueType_ == "date") {
+      if (const auto* value = OfficeAttr(attributes, "date-value")) {
+        if (const auto when = ParseIsoDateTime(*value)) {
+          cell_.kind = Cell::Kind::DateTime;
+          cell_.number = *when;
+        }
+      }
+    } else if (valueType_ == "time") {
+      if (const auto* value = OfficeAttr(attributes, "time-value")) {
+        if (const auto days = ParseIsoDuration(*value)) {
+          cell_.kind = Cell::Kind::DateTime;
+          cell_.number = *days;
+        }
+      }
+    } else if (valueType_ == "boolean") {
+      if (const auto* value = OfficeAttr(attributes, "boolean-value")) {
+        if (*value == "true" || *value == "1" || *value == "false" || *value == "0") {
+          cell_.kind = Cell::Kind::Boolean;
+          cell_.number = *value == "true" || *value == "1" ? 1 : 0;
+        }
+      }
+    } else if (valueType_ == "string") {
+      if (const auto* value = OfficeAttr(attributes, "string-value")) {
+        CheckLength(value->size());
+        stringValue_ = std::string(*value);
+      }
+    }
+  }
+
+  void StartInCell(const XmlName& name, std::span<const XmlAttribute> attributes) {
+    if (ignoreDepth_ > 0 || covered_) {
+      ++ignoreDepth_;
+      return;
+    }
+    // Comments and drawings anchored in the cell are not its value.
+    if (name.Is(XmlNs::Office, "annotation") || name.ns == XmlNs::Other) {
+      ++ignoreDepth_;
+      return;
+    }
+    if (name.Is(XmlNs::Text, "p") || name.Is(XmlNs::Text, "h")) {
+      if (paragraphDepth_++ == 0) {
+        if (paragraphs_++ > 0) Append("\n");
+      }
+    } else if (paragraphDepth_ > 0 && name.Is(XmlNs::Text, "s")) {
+      const auto* count = FindAttribute(attributes, XmlNs::Text, "c");
+      const std::uint64_t blanks = RepeatCount(count);
+      if (blanks > kMaxSpaces) {
+        throw WorkbookError("the file asks for " + std::to_string(blanks) +
+                            " blanks in one place, more than a cell can hold");
+      }
+      Append(std::string(blanks, ' '));
+    } else if (paragraphDepth_ > 0 && name.Is(XmlNs::Text, "tab")) {
+      Append("\t");
+    } else if (paragraphDepth_ > 0 && name.Is(XmlNs::Text, "line-break")) {
+      Append("\n");
+    }
+  }
+
+  void EndInCell(const XmlName& name) {
+    if ((name.Is(XmlNs::Text, "p") || name.Is(XmlNs::Text, "h")) && paragraphDepth_ > 0) {
+      --paragraphDepth_;
+    }
+  }
+
+  void CheckLength(std::size_t size) const {
+    if (size > limits_.maxStringBytes) {
+      throw WorkbookError("a cell's text is longer than the limit of " +
+                          std::to_string(limits_.maxStringBytes) + " bytes");
+    }
+  }
+
+  void Append(std::string_view text) {
+    CheckLength(text_.size() + text.size());
+    text_ += text;
+  }
+
+  void EndCell() {
+    inCell_ = false;
+    if (!covered_ && cell_.kind == Cell::Kind::Empty) {
+      if (valueType_ == "error") {
+        if (!text_.empty()) {
+          cell_.kind = Cell::Kind::Error;
+          cell_.text = std::move(text_);
+        }
+      } else if (stringValue_) {
+        if (!stringValue_->empty()) {
+          cell_.kind = Cell::Kind::Text;
+          cell_.text = std::move(*stringValue_);
+        }
+      } else if (!text_.empty()) {
+        // A string cell, or a value the file gives only as displayed text.
+        cell_.kind = Cell::Kind::Text;
+        cell_.text = std::move(text_);
+      }
+    }
+    if (cell_.kind == Cell::Kind::Empty) {
+      column_ += cellRepeat_;  // may pass the last column: only values are checked
+      return;
+    }
+    if (column_ + cellRepeat_ > limits_.maxColumns) {
+      throw WorkbookError("the sheet has a value beyond the limit of " +
+                          std::to_string(limits_.maxColumns) + " columns");
+    }
+    CountRepeated(cellRepeat_ - 1);
+    for (std::uint64_t k = 0; k < cellRepeat_; ++k) {
+      rowCells_.emplace_back(static_cast<std::uint32_t>(column_ + k), cell_);
+    }
+    column_ += cellRepeat_;
+  }
+
+  void EndRow() {
+    if (rowCells_.empty()) {
+      row_ += rowRepeat_;
+      return;
+    }
+    if (row_ + rowRepeat_ > limits_.maxRows) {
+      throw WorkbookError("the sheet has a value beyond the limit of " +
+                          std::to_string(limits_.maxRows) + " rows");
+    }
+    CountRepeated((rowRepeat_ - 1) * rowCells_.size());
+    for (std::uint64_t r = 0; r < rowRepeat_; ++r) {
+      for (const auto& [column, cell] : rowCells_) {
+        sink_.OnCell(static_cast<std::uint32_t>(row_ + r), column, cell);
+      }
+    }
+    row_ += rowRepeat_;
+  }
+
+  void CountRepeated(std::uint64_t cells) {
+    repeated_ += cells;
+    if (repeated_ > kMaxRepeatedCells) {
+      throw WorkbookError("the sheet repeats its cells more than " +
+                          std::to_string(kMaxRepeatedCells) + " times");
+    }
+  }
+
+  std::size_t target_;
+  CellSink& sink_;
+  const ReaderLimits& limits_;
+  TablePosition position_;
+  std::size_t sheetIndex_ = 0;
+  bool active_ = false;
+  bool inRow_ = false;
+  bool inCell_ = false;
+  bool covered_ = false;
+  std::uint64_t row_ = 0;
+  std::uint64_t column_ = 0;
+  std::uint64_t rowRepeat_ = 1;
+  std::uint64_t cellRepeat_ = 1;
+  std::uint64_t repeated_ = 0;
+  int paragraphs_ = 0;
+  int paragraphDepth_ = 0;
+  int ignoreDepth_ = 0;
+  std::string valueType_;
+  std::optional<std::string> stringValue_;
+  std::string text_;
+  Cell cell_;
+  std::vector<std::pair<std::uint32_t, Cell>> rowCells_;
+};
+
+class OdsReader : public WorkbookReader {
+ public:
+  OdsReader(const std::string& path, const ReaderLimits& limits) : zip_(path), limits_(limits) {
+    if (zip_.Contains("mimetype")) {
+      std::string mime = zip_.ReadAll("mimetype", 4096);
+      while (!mime.empty() && (mime.back() == '\n' || mime.back() == '\r' || mime.back() == ' ')) {
+        mime.pop_back();
+      }
+      if (mime != kSpreadsheetMime && mime != std::string(kSpreadsheetMime) + "-template") {
+        throw WorkbookError("the file is an OpenDocument file but not a spreadsheet (" + mime +
+                            ")");
+      }
+    }
+    if (!zip_.Contains(kContent)) {
+      throw WorkbookError("the file is not an OpenDocument spreadsheet: content.xml is missing");
+    }
+    SheetNamesHandler handler;
+    ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, false);
+    names_ = std::move(handler.names);
+  }
+
+  std::vector<std::string> SheetNames() const override { return names_; }
+
+  void ReadSheet(std::size_t index, CellSink& sink) override {
+    if (index >= names_.size()) {
+      throw WorkbookError("the workbook has no sheet number " + std::to_string(index + 1));
+    }
+    SheetHandler handler(index, sink, limits_);
+    ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler);
+  }
+
+ private:
+  ZipArchive zip_;
+  ReaderLimits limits_;
+  std::vector<std::string> names_;
+};
+
+}  // namespace
+
+std::unique_ptr<WorkbookReader> OpenOds(const std::string& path, const ReaderLimits& limits) {
+  return std::make_unique<OdsReader>(path, limits);
+}
+
+}  // namespace sheet

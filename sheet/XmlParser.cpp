@@ -1,0 +1,175 @@
+#include "sheet/XmlParser.h"
+
+#include <expat.h>
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include "sheet/Workbook.h"
+#include "sheet/ZipArchive.h"
+
+namespace sheet {
+
+namespace {
+
+// Separates the namespace URI from the local name in the names expat reports. A blank
+// cannot occur in a namespace name.
+constexpr char kSeparator = ' ';
+
+struct KnownNamespace {
+  std::string_view uri;
+  XmlNs ns;
+};
+
+constexpr std::array<KnownNamespace, 9> kNamespaces{{
+    {"http://schemas.openxmlformats.org/spreadsheetml/2006/main", XmlNs::Spreadsheet},
+    {"http://purl.oclc.org/ooxml/spreadsheetml/main", XmlNs::Spreadsheet},
+    {"http://schemas.openxmlformats.org/officeDocument/2006/relationships", XmlNs::DocumentRel},
+    {"http://purl.oclc.org/ooxml/officeDocument/relationships", XmlNs::DocumentRel},
+    {"http://schemas.openxmlformats.org/package/2006/relationships", XmlNs::PackageRel},
+    {"urn:oasis:names:tc:opendocument:xmlns:office:1.0", XmlNs::Office},
+    {"urn:oasis:names:tc:opendocument:xmlns:table:1.0", XmlNs::Table},
+    {"urn:oasis:names:tc:opendocument:xmlns:text:1.0", XmlNs::Text},
+    {"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0", XmlNs::CalcExt},
+}};
+
+XmlName SplitName(const char* raw) {
+  const std::string_view full(raw);
+  const auto blank = full.find(kSeparator);
+  if (blank == std::string_view::npos) return {XmlNs::None, full};
+  const std::string_view uri = full.substr(0, blank);
+  XmlName name{XmlNs::Other, full.substr(blank + 1)};
+  for (const auto& known : kNamespaces) {
+    if (known.uri == uri) {
+      name.ns = known.ns;
+      break;
+    }
+  }
+  return name;
+}
+
+}  // namespace
+
+const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
+                                      std::string_view local) {
+  for (const auto& attribute : attributes) {
+    if (attribute.name.ns == ns && attribute.name.local == local) return &attribute.value;
+  }
+  return nullptr;
+}
+
+struct XmlStreamParser::Impl {
+  XmlHandler& handler;
+  std::string what;
+  XML_Parser parser = nullptr;
+  std::exception_ptr failure;
+  std::vector<XmlAttribute> attributes;
+
+  Impl(XmlHandler& h, std::string w) : handler(h), what(std::move(w)) {}
+
+  // Stops the parse with the exception in flight; it is rethrown once expat returns.
+  void Fail(std::exception_ptr error) {
+    if (!failure) failure = std::move(error);
+    XML_StopParser(parser, XML_FALSE);
+  }
+
+  void Refuse(const std::string& message) {
+    Fail(std::make_exception_ptr(WorkbookError("the part " + what + " " + message)));
+  }
+
+  static void Start(void* data, const XML_Char* name, const XML_Char** atts) {
+    auto* self = static_cast<Impl*>(data);
+    if (self->failure) return;
+    try {
+      self->attributes.clear();
+      for (const XML_Char** a = atts; a[0] != nullptr; a += 2) {
+        self->attributes.push_back({SplitName(a[0]), std::string_view(a[1])});
+      }
+      self->handler.OnStart(SplitName(name), self->attributes);
+    } catch (...) {
+      self->Fail(std::current_exception());
+    }
+  }
+
+  static void End(void* data, const XML_Char* name) {
+    auto* self = static_cast<Impl*>(data);
+    if (self->failure) return;
+    try {
+      self->handler.OnEnd(SplitName(name));
+    } catch (...) {
+      self->Fail(std::current_exception());
+    }
+  }
+
+  static void Characters(void* data, const XML_Char* text, int length) {
+    auto* self = static_cast<Impl*>(data);
+    if (self->failure) return;
+    try {
+      self->handler.OnText(std::string_view(text, static_cast<std::size_t>(length)));
+    } catch (...) {
+      self->Fail(std::current_exception());
+    }
+  }
+
+  static void Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    static_cast<Impl*>(data)->Refuse("has a document type declaration, which is not allowed");
+  }
+
+  static void EntityDecl(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                         const XML_Char*, const XML_Char*, const XML_Char*) {
+    static_cast<Impl*>(data)->Refuse("declares entities, which is not allowed");
+  }
+
+  void Check(XML_Status status) {
+    if (failure) std::rethrow_exception(failure);
+    if (status == XML_STATUS_ERROR) {
+      throw WorkbookError("the part " + what + " is not well-formed XML (line " +
+                          std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
+                          std::to_string(XML_GetCurrentColumnNumber(parser)) +
+                          "): " + XML_ErrorString(XML_GetErrorCode(parser)));
+    }
+  }
+};
+
+XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText)
+    : impl_(new Impl(handler, std::move(what))) {
+  impl_->parser = XML_ParserCreateNS(nullptr, kSeparator);
+  if (impl_->parser == nullptr) {
+    delete impl_;
+    throw std::bad_alloc();
+  }
+  XML_SetUserData(impl_->parser, impl_);
+  XML_SetElementHandler(impl_->parser, &Impl::Start, &Impl::End);
+  if (wantText) XML_SetCharacterDataHandler(impl_->parser, &Impl::Characters);
+  XML_SetStartDoctypeDeclHandler(impl_->parser, &Impl::Doctype);
+  XML_SetEntityDeclHandler(impl_->parser, &Impl::EntityDecl);
+  XML_SetParamEntityParsing(impl_->parser, XML_PARAM_ENTITY_PARSING_NEVER);
+}
+
+XmlStreamParser::~XmlStreamParser() {
+  XML_ParserFree(impl_->parser);
+  delete impl_;
+}
+
+void XmlStreamParser::Feed(const char* data, std::size_t size) {
+  // expat takes an int length: hand over large buffers in slices.
+  constexpr std::size_t kSlice = 1 << 20;
+  while (size > 0) {
+    const std::size_t n = size < kSlice ? size : kSlice;
+    impl_->Check(XML_Parse(impl_->parser, data, static_cast<int>(n), XML_FALSE));
+    data += n;
+    size -= n;
+  }
+}
+
+void XmlStreamParser::Finish() { impl_->Check(XML_Parse(impl_->parser, "", 0, XML_TRUE)); }
+
+void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
+                  XmlHandler& handler, bool wantText) {
+  XmlStreamParser parser(handler, std::string(part), wantText);
+  archive.Read(part, limit, [&](const char* data, std::size_t size) { parser.Feed(data, size); });
+  parser.Finish();
+}
+
+}  // namespace sheet

@@ -1,0 +1,78 @@
+#pragma once
+// Streaming, namespace-aware XML parsing of workbook parts. Element and attribute names
+// arrive resolved to a known namespace and a local name, whatever prefix the file uses
+// ("x:c", "c" and "ss:c" in the spreadsheet namespace are the same element). Document
+// type declarations are refused: no workbook part has one, and they are the vehicle of
+// entity expansion attacks.
+
+#include <cstdint>
+#include <exception>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sheet {
+
+class ZipArchive;
+
+enum class XmlNs : std::uint8_t {
+  None,         // no namespace
+  Other,        // a namespace none of our readers looks at
+  Spreadsheet,  // SpreadsheetML main (transitional or strict)
+  DocumentRel,  // officeDocument relationships (the r:id attributes)
+  PackageRel,   // package relationships (the .rels parts)
+  Office,       // OpenDocument office:
+  Table,        // OpenDocument table:
+  Text,         // OpenDocument text:
+  CalcExt,      // LibreOffice calc extensions calcext:
+};
+
+struct XmlName {
+  XmlNs ns = XmlNs::None;
+  std::string_view local;
+
+  bool Is(XmlNs n, std::string_view l) const { return ns == n && local == l; }
+};
+
+struct XmlAttribute {
+  XmlName name;
+  std::string_view value;
+};
+
+class XmlHandler {
+ public:
+  virtual ~XmlHandler() = default;
+  virtual void OnStart(const XmlName& name, std::span<const XmlAttribute> attributes) = 0;
+  virtual void OnEnd(const XmlName& name) = 0;
+  // Character data, possibly in several pieces for one run of text.
+  virtual void OnText(std::string_view text) = 0;
+};
+
+// Value of the attribute `local` in namespace `ns`, or nullptr.
+const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
+                                      std::string_view local);
+
+// Feeds a document to a handler piece by piece. Exceptions thrown by the handler stop
+// the parse and come out of Feed/Finish unchanged.
+class XmlStreamParser {
+ public:
+  // `what` names the document in error messages (a part name).
+  XmlStreamParser(XmlHandler& handler, std::string what, bool wantText = true);
+  ~XmlStreamParser();
+  XmlStreamParser(const XmlStreamParser&) = delete;
+  XmlStreamParser& operator=(const XmlStreamParser&) = delete;
+
+  void Feed(const char* data, std::size_t size);
+  void Finish();
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+// Parses member `part` of `archive` (decompressed size at most `limit`) into `handler`.
+void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
+                  XmlHandler& handler, bool wantText = true);
+
+}  // namespace sheet

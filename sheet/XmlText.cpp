@@ -1,0 +1,311 @@
+#include "sheet/XmlText.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace sheet {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool IsDateToken(char c) {
+  switch (c) {
+    case 'd':
+    case 'D':
+    case 'm':
+    case 'M':
+    case 'y':
+    case 'Y':
+    case 'h':
+    case 'H':
+    case 's':
+    case 'S':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads exactly `width` digits (or at least one and at most `width` when `exact` is
+// false) from `text` at `pos`.
+bool ReadDigits(std::string_view text, std::size_t& pos, std::size_t width, bool exact,
+                std::int64_t& value) {
+  std::size_t n = 0;
+  value = 0;
+  while (pos < text.size() && n < width && IsDigit(text[pos])) {
+    value = value * 10 + (text[pos] - '0');
+    ++pos;
+    ++n;
+  }
+  return exact ? n == width : n > 0;
+}
+
+bool ReadChar(std::string_view text, std::size_t& pos, char c) {
+  if (pos < text.size() && text[pos] == c) {
+    ++pos;
+    return true;
+  }
+  return false;
+}
+
+// Seconds with an optional fraction ("30", "30.25").
+bool ReadSeconds(std::string_view text, std::size_t& pos, double& seconds) {
+  const std::size_t start = pos;
+  while (pos < text.size() && (IsDigit(text[pos]) || text[pos] == '.')) ++pos;
+  if (pos == start) return false;
+  const auto value = ParseXmlNumber(text.substr(start, pos - start));
+  if (!value) return false;
+  seconds = *value;
+  return true;
+}
+
+}  // namespace
+
+bool ParseCellReference(std::string_view reference, std::uint32_t& row, std::uint32_t& column) {
+  std::size_t pos = 0;
+  ReadChar(reference, pos, '$');
+  std::uint64_t col = 0;
+  std::size_t letters = 0;
+  while (pos < reference.size()) {
+    char c = reference[pos];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c < 'A' || c > 'Z') break;
+    col = col * 26 + static_cast<std::uint64_t>(c - 'A' + 1);
+    if (++letters > 7) return false;
+    ++pos;
+  }
+  if (letters == 0) return false;
+  ReadChar(reference, pos, '$');
+  std::uint64_t number = 0;
+  std::size_t digits = 0;
+  while (pos < reference.size() && IsDigit(reference[pos])) {
+    number = number * 10 + static_cast<std::uint64_t>(reference[pos] - '0');
+    if (++digits > 10) return false;
+    ++pos;
+  }
+  if (digits == 0 || pos != reference.size() || number == 0) return false;
+  if (col > 0x80000000ull || number > 0x80000000ull) return false;
+  column = static_cast<std::uint32_t>(col - 1);
+  row = static_cast<std::uint32_t>(number - 1);
+  return true;
+}
+
+std::optional<double> ParseXmlNumber(std::string_view text) {
+  text = TrimBlanks(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return std::nullopt;
+  // from_chars would accept "inf" and "nan"; the XML number forms start with a digit,
+  // a point or a minus sign.
+  const char first = text.front() == '-' && text.size() > 1 ? text[1] : text.front();
+  if (!IsDigit(first) && first != '.') return std::nullopt;
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<std::uint32_t> ParseXmlUnsigned(std::string_view text) {
+  text = TrimBlanks(text);
+  std::uint32_t value = 0;
+  if (text.empty()) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::int64_t DaysSince18991230(std::int64_t year, unsigned month, unsigned day) {
+  // Days from civil (proleptic Gregorian), counted from 1970-01-01.
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yoe = static_cast<unsigned>(year - era * 400);
+  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const std::int64_t unixDays = era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+  return unixDays + 25569;  // 1899-12-30 is 25569 days before 1970-01-01
+}
+
+std::optional<double> ParseIsoDateTime(std::string_view text) {
+  text = TrimBlanks(text);
+  std::size_t pos = 0;
+  const bool negative = ReadChar(text, pos, '-');
+  std::int64_t year = 0, month = 0, day = 0;
+  if (!ReadDigits(text, pos, 4, true, year)) return std::nullopt;
+  while (pos < text.size() && IsDigit(text[pos]) && year < 100000) {
+    year = year * 10 + (text[pos++] - '0');
+  }
+  if (negative) year = -year;
+  if (!ReadChar(text, pos, '-') || !ReadDigits(text, pos, 2, true, month) ||
+      !ReadChar(text, pos, '-') || !ReadDigits(text, pos, 2, true, day)) {
+    return std::nullopt;
+  }
+  static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1]) return std::nullopt;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && day == 29 && !leap) return std::nullopt;
+  double result = static_cast<double>(
+      DaysSince18991230(year, static_cast<unsigned>(month), static_cast<unsigned>(day)));
+  if (ReadChar(text, pos, 'T')) {
+    std::int64_t hour = 0, minute = 0;
+    double second = 0;
+    if (!ReadDigits(text, pos, 2, true, hour) || !ReadChar(text, pos, ':') ||
+        !ReadDigits(text, pos, 2, true, minute)) {
+      return std::nullopt;
+    }
+    if (ReadChar(text, pos, ':') && !ReadSeconds(text, pos, second)) return std::nullopt;
+    if (hour > 24 || minute > 59 || second >= 61) return std::nullopt;
+    const double fraction =
+        (static_cast<double>(hour) * 3600 + static_cast<double>(minute) * 60 + second) / 86400.0;
+    // Before 1899-12-30 the day count is negative and the time of day still counts
+    // forward from midnight: the value is -(days) + fraction in magnitude terms.
+    result = result >= 0 ? result + fraction : result - fraction;
+  }
+  // A zone suffix ("Z", "+03:00") is accepted and ignored.
+  if (pos < text.size()) {
+    if (text[pos] == 'Z' && pos + 1 == text.size()) return result;
+    if ((text[pos] == '+' || text[pos] == '-') && text.size() - pos == 6 && text[pos + 3] == ':') {
+      return result;
+    }
+    return std::nullopt;
+  }
+  return result;
+}
+
+std::optional<double> ParseIsoDuration(std::string_view text) {
+  text = TrimBlanks(text);
+  std::size_t pos = 0;
+  const bool negative = ReadChar(text, pos, '-');
+  if (!ReadChar(text, pos, 'P')) return std::nullopt;
+  double seconds = 0;
+  bool inTime = false;
+  bool any = false;
+  while (pos < text.size()) {
+    if (!inTime && ReadChar(text, pos, 'T')) {
+      inTime = true;
+      continue;
+    }
+    double value = 0;
+    if (!ReadSeconds(text, pos, value) || pos >= text.size()) return std::nullopt;
+    const char unit = text[pos++];
+    if (!inTime && unit == 'D') {
+      seconds += value * 86400;
+    } else if (inTime && unit == 'H') {
+      seconds += value * 3600;
+    } else if (inTime && unit == 'M') {
+      seconds += value * 60;
+    } else if (inTime && unit == 'S') {
+      seconds += value;
+    } else {
+      return std::nullopt;
+    }
+    any = true;
+  }
+  if (!any) return std::nullopt;
+  const double days = seconds / 86400.0;
+  return negative ? -days : days;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void DecodeSpreadsheetEscapes(std::string& text) {
+  if (text.find("_x") == std::string::npos) return;
+  std::string out;
+  out.reserve(text.size());
+  auto escapeAt = [&](std::size_t i, std::uint32_t& unit) {
+    if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') {
+      return false;
+    }
+    unit = 0;
+    for (std::size_t k = i + 2; k < i + 6; ++k) {
+      const int h = HexValue(text[k]);
+      if (h < 0) return false;
+      unit = unit * 16 + static_cast<std::uint32_t>(h);
+    }
+    return true;
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::uint32_t unit = 0;
+    if (!escapeAt(i, unit)) {
+      out += text[i++];
+      continue;
+    }
+    i += 7;
+    // The escapes carry UTF-16 code units: join a surrogate pair.
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      std::uint32_t low = 0;
+      if (escapeAt(i, low) && low >= 0xDC00 && low <= 0xDFFF) {
+        i += 7;
+        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        continue;
+      }
+      unit = 0xFFFD;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      unit = 0xFFFD;
+    }
+    AppendUtf8(out, unit);
+  }
+  text.swap(out);
+}
+
+bool IsDateFormatCode(std::string_view code) {
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      const auto close = code.find('"', i + 1);
+      if (close == std::string_view::npos) return false;
+      i = close;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;  // the next character is literal text or padding
+    } else if (c == '[') {
+      const auto close = code.find(']', i + 1);
+      if (close == std::string_view::npos) return false;
+      const std::string_view inside = code.substr(i + 1, close - i - 1);
+      if (!inside.empty() && std::all_of(inside.begin(), inside.end(), [](char k) {
+            return k == 'h' || k == 'H' || k == 'm' || k == 'M' || k == 's' || k == 'S';
+          })) {
+        return true;
+      }
+      i = close;
+    } else if (IsDateToken(c)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace sheet
