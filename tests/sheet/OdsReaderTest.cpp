@@ -1,0 +1,315 @@
+// The .ods reader on spreadsheets of our own making (one behaviour each, written by
+// tests/sheet/data/ods/make_fixtures.py) and on real OpenDocument spreadsheets.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sheet/Workbook.h"
+#include "sheet/XmlText.h"
+
+namespace {
+
+using sheet::Cell;
+
+std::string DataFile(const std::string& name) {
+  return std::string(TANKLOAD_SOURCE_DIR) + "/tests/sheet/data/ods/" + name;
+}
+
+std::string RealFile(const std::string& name) {
+  return std::string(TANKLOAD_SHARED_FIXTURES) + "/workbooks/" + name;
+}
+
+std::string Describe(const Cell& cell) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.17g", cell.number);
+  switch (cell.kind) {
+    case Cell::Kind::Empty:
+      return "empty";
+    case Cell::Kind::Number:
+      return std::string("n:") + number;
+    case Cell::Kind::DateTime:
+      return std::string("d:") + number;
+    case Cell::Kind::Boolean:
+      return std::string("b:") + number;
+    case Cell::Kind::Text:
+      return "s:" + cell.text;
+    case Cell::Kind::Error:
+      return "e:" + cell.text;
+  }
+  return "?";
+}
+
+class CollectingSink : public sheet::CellSink {
+ public:
+  void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
+    ++calls;
+    cells[{row, column}] = cell;
+  }
+  std::string At(const std::string& reference) const {
+    std::uint32_t row = 0, column = 0;
+    if (!sheet::ParseCellReference(reference, row, column)) return "bad reference";
+    const auto it = cells.find({row, column});
+    return it == cells.end() ? std::string() : Describe(it->second);
+  }
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Cell> cells;
+  std::size_t calls = 0;
+};
+
+struct CellCase {
+  const char* reference;
+  const char* expected;  // Describe() of the cell, "" for no cell
+};
+
+void ExpectCells(const CollectingSink& sink, const std::vector<CellCase>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reference);
+    EXPECT_EQ(sink.At(c.reference), c.expected);
+  }
+}
+
+CollectingSink ReadSheet(const std::string& path, std::size_t index = 0,
+                         const sheet::ReaderLimits& limits = {}) {
+  auto reader = sheet::OpenOds(path, limits);
+  CollectingSink sink;
+  reader->ReadSheet(index, sink);
+  return sink;
+}
+
+TEST(OdsReader, CyrillicTankSummary) {
+  auto reader = sheet::OpenOds(DataFile("tank_summary_ru.ods"));
+  EXPECT_EQ(reader->SheetNames(), std::vector<std::string>{"Сводка"});
+  CollectingSink sink;
+  reader->ReadSheet(0, sink);
+  ExpectCells(sink, {
+                        {"A1", "s:Цистерна №1 — топливо"},
+                        {"D2", "s:Объём, м³"},
+                        {"A3", "s:ЦТ-1"},
+                        {"B3", "n:12"},
+                        {"C4", "s:ПрБ"},
+                        {"D4", "n:35.125"},
+                        {"A5", ""},
+                        {"A6", "s:Цистерна №2 — пресная вода"},
+                        {"B7", "n:-3"},
+                        {"D7", "n:0.01"},
+                    });
+  // The empty rows and columns that fill the sheet are not expanded into cells.
+  EXPECT_EQ(sink.calls, 22u);
+}
+
+TEST(OdsReader, SheetsInOrderByName) {
+  auto reader = sheet::OpenOds(DataFile("cell_types.ods"));
+  // The table nested in a cell of "Second" is no sheet.
+  EXPECT_EQ(reader->SheetNames(), (std::vector<std::string>{"Типы", "Second", "Empty"}));
+  CollectingSink second;
+  reader->ReadSheet(1, second);
+  ExpectCells(second, {{"A1", ""}, {"B1", "s:outer"}});
+  EXPECT_EQ(second.cells.size(), 1u);
+  CollectingSink empty;
+  reader->ReadSheet(2, empty);
+  EXPECT_TRUE(empty.cells.empty());
+  EXPECT_THROW(reader->ReadSheet(3, empty), sheet::WorkbookError);
+}
+
+TEST(OdsReader, CellTypes) {
+  const auto sink = ReadSheet(DataFile("cell_types.ods"));
+  ExpectCells(sink, {
+                        // value types: the value attributes, not the displayed text
+                        {"A1", "n:1.5"},
+                        {"B1", "n:0.25"},
+                        {"C1", "n:-12.5"},
+                        {"D1", "d:45351"},
+                        {"E1", "d:0.75"},
+                        {"F1", "d:0.2565162037037037"},
+                        {"G1", "b:1"},
+                        {"H1", "b:0"},
+                        // text: paragraphs joined by a line feed; blanks, tabs, breaks;
+                        // spans and links kept, comments and drawings left out
+                        {"A2", "s:first\nsecond"},
+                        {"B2", "s:a b   c\td\ne"},
+                        {"C2", "s:span link"},
+                        {"D2", "s:from attribute"},
+                        {"E2", "e:#DIV/0!"},
+                        {"F2", "s:untyped"},
+                        {"G2", ""},
+                        {"H2", "n:7"},
+                        // a value repeated over columns
+                        {"B3", ""},
+                        {"C3", "n:5"},
+                        {"D3", "n:5"},
+                        {"E3", "n:5"},
+                        {"F3", ""},
+                        {"G3", "s:end"},
+                        // a row repeated
+                        {"A4", "s:twice"},
+                        {"B5", "n:2"},
+                        {"A6", ""},
+                        // merged cells: the value in the top-left cell only
+                        {"A9", "s:merged"},
+                        {"B9", ""},
+                        {"C9", ""},
+                        {"D9", "s:after"},
+                        {"A10", ""},
+                        {"C10", "s:below"},
+                        // rows inside header rows and row groups
+                        {"A11", "s:header"},
+                        {"A12", "n:3"},
+                    });
+  EXPECT_EQ(sink.At("A13"), "");
+}
+
+TEST(OdsReader, AnyPrefixes) {
+  auto reader = sheet::OpenOds(DataFile("prefixes.ods"));
+  EXPECT_EQ(reader->SheetNames(), std::vector<std::string>{"P"});
+  CollectingSink sink;
+  reader->ReadSheet(0, sink);
+  ExpectCells(sink, {{"A1", "n:9"}, {"B1", "s:nine"}});
+}
+
+TEST(OdsReader, BadInputEndsInWorkbookError) {
+  struct Case {
+    const char* name;
+    std::string path;
+    bool atOpen;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing file", DataFile("no such file.ods"), true, "cannot read the file"},
+      {"not a zip archive", DataFile("make_fixtures.py"), true, "not a zip archive"},
+      {"truncated archive", DataFile("truncated.ods"), true, "not a zip archive"},
+      {"text document", DataFile("text_document.ods"), true, "not a spreadsheet"},
+      {"no content.xml", DataFile("no_content.ods"), true, "content.xml is missing"},
+      {"entity expansion", DataFile("entities.ods"), true, "document type declaration"},
+      {"malformed XML", DataFile("malformed.ods"), true, "not well-formed XML"},
+      {"repeat bomb", DataFile("repeat_bomb.ods"), false, "repeats its cells"},
+      {"value past the last column", DataFile("value_beyond_columns.ods"), false, "16384 columns"},
+      {"value past the last row", DataFile("value_beyond_rows.ods"), false, "1048576 rows"},
+      {"two billion blanks", DataFile("spaces_bomb.ods"), false, "blanks"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      auto reader = sheet::OpenOds(c.path);
+      EXPECT_FALSE(c.atOpen) << "opened";
+      CollectingSink sink;
+      reader->ReadSheet(0, sink);
+      ADD_FAILURE() << "no error";
+    } catch (const sheet::WorkbookError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(OdsReader, LimitsAreEnforced) {
+  struct Case {
+    const char* name;
+    sheet::ReaderLimits limits;
+    const char* message;
+  };
+  sheet::ReaderLimits smallParts;
+  smallParts.maxDecompressedPart = 1000;
+  sheet::ReaderLimits shortStrings;
+  shortStrings.maxStringBytes = 8;  // "from attribute" is longer
+  sheet::ReaderLimits fewRows;
+  fewRows.maxRows = 4;  // "twice" is repeated into row 5
+  sheet::ReaderLimits fewColumns;
+  fewColumns.maxColumns = 4;  // the value repeated over C3:E3 passes column D
+  const Case cases[] = {
+      {"part size", smallParts, "limit of 1000 bytes"},
+      {"string length", shortStrings, "limit of 8 bytes"},
+      {"rows", fewRows, "limit of 4 rows"},
+      {"columns", fewColumns, "limit of 4 columns"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      ReadSheet(DataFile("cell_types.ods"), 0, c.limits);
+      ADD_FAILURE() << "no error";
+    } catch (const sheet::WorkbookError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(OdsReader, FuzzRegressions) {
+  const std::filesystem::path dir =
+      std::filesystem::path(TANKLOAD_SOURCE_DIR) / "fuzz" / "regressions" / "ods";
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no regression inputs in " << dir;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    try {
+      auto reader = sheet::OpenOds(entry.path().string());
+      for (std::size_t i = 0; i < reader->SheetNames().size(); ++i) {
+        CollectingSink sink;
+        try {
+          reader->ReadSheet(i, sink);
+        } catch (const sheet::WorkbookError&) {
+        }
+      }
+    } catch (const sheet::WorkbookError&) {
+    }
+  }
+}
+
+// --- Real spreadsheets ----------------------------------------------------------------
+
+#define REQUIRE_REAL_WORKBOOKS()                                                            \
+  if (!std::filesystem::is_directory(std::string(TANKLOAD_SHARED_FIXTURES) + "/workbooks")) \
+  GTEST_SKIP() << "the real workbooks are not there: " << TANKLOAD_SHARED_FIXTURES << "/workbooks"
+
+TEST(OdsReaderReal, MergedCells) {
+  REQUIRE_REAL_WORKBOOKS();
+  // Excel's CSV of the same workbook: "A1:B2,,C1:C2,Separate blocks" / ",,," /
+  // "A3:B3,,C3," / "… are merged separately,,,".
+  const auto sink = ReadSheet(RealFile("sheetjs/merge_cells.ods"));
+  ExpectCells(sink, {
+                        {"A1", "s:A1:B2"},
+                        {"B1", ""},
+                        {"C1", "s:C1:C2"},
+                        {"D1", "s:Separate blocks"},
+                        {"A2", ""},
+                        {"C2", ""},
+                        {"A3", "s:A3:B3"},
+                        {"B3", ""},
+                        {"C3", "s:C3"},
+                        {"A4", "s:… are merged separately"},
+                        {"B4", ""},
+                    });
+  EXPECT_EQ(sink.cells.size(), 6u);
+}
+
+TEST(OdsReaderReal, LineBreaksInCells) {
+  REQUIRE_REAL_WORKBOOKS();
+  const auto sink = ReadSheet(RealFile("sheetjs/crlf_crlf.ods"));
+  ExpectCells(sink, {
+                        {"A1", "s:Normal"},
+                        {"B1", "s:abc\nDef"},    // two paragraphs
+                        {"B2", "s:abc\r\ndef"},  // the formula's own string value
+                        {"A3", "s:Test"},
+                        {"B3", ""},
+                    });
+}
+
+TEST(OdsReaderReal, CachedFormulaResults) {
+  REQUIRE_REAL_WORKBOOKS();
+  auto reader = sheet::OpenOds(RealFile("sheetjs/formula_stress_test.ods"));
+  ASSERT_GE(reader->SheetNames().size(), 2u);
+  CollectingSink database;
+  reader->ReadSheet(0, database);
+  // Excel's CSV of the .xlsx shows these results: DAVERAGE 11.66666667, DCOUNT 3,
+  // DSTDEV 5.057996968.
+  ExpectCells(database, {{"A2", "s:DAVERAGE"}, {"B3", "n:3"}, {"A9", "s:DSTDEV"}});
+  EXPECT_NEAR(database.cells.at({1, 1}).number, 11.66666667, 1e-8);
+  EXPECT_NEAR(database.cells.at({8, 1}).number, 5.057996968, 1e-9);
+  CollectingSink core;
+  reader->ReadSheet(1, core);
+  // DATE(2013;6;9) and TIME(6;9;23).
+  ExpectCells(core, {{"B2", "d:41434"}, {"B4", "d:0.2565162037037037"}});
+}
+
+}  // namespace
