@@ -83,8 +83,12 @@ TEST_P(SchemaTest, CreatesBothTablesWithTheImportColumns) {
     std::vector<bool> nullable;
     EXPECT_EQ(Columns(table, nullable), expected);
     ASSERT_EQ(nullable.size(), expected.size());
-    if (!lite) EXPECT_FALSE(nullable[0]);  // SQLite reports its row id as nullable
-    for (std::size_t i = 1; i < nullable.size(); ++i) EXPECT_TRUE(nullable[i]) << expected[i].first;
+    if (!lite) {
+      EXPECT_FALSE(nullable[0]);  // SQLite reports its row id as nullable
+    }
+    for (std::size_t i = 1; i < nullable.size(); ++i) {
+      EXPECT_TRUE(nullable[i]) << expected[i].first;
+    }
 
     // The key is generated and every written column takes NULL.
     dbtest::Exec(db_->database(), std::string("INSERT INTO ") + table + " (Tank) VALUES (NULL)");
