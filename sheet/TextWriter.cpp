@@ -18,12 +18,12 @@
 namespace sheet {
 namespace {
 
-constexpr double kMillisecondsPerDay = 86400000.0;
+constexpr double kSecondsPerDay = 86400.0;
 
 std::string DateTimeText(double value) {
-  // Round to whole milliseconds first, so that a value a hair below midnight does not
-  // show a time of "0:00:00" on the day before.
-  const double rounded = std::round(value * kMillisecondsPerDay) / kMillisecondsPerDay;
+  // The time is shown to the second, rounded as the spreadsheet rounds it; rounding first
+  // also keeps a value a hair below midnight from showing "23:59:59" on the day before.
+  const double rounded = std::round(value * kSecondsPerDay) / kSecondsPerDay;
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
   if (!platform::TryDecodeDateTime(rounded, year, month, day, hour, minute, second, ms)) {
     return platform::FloatToStrGeneral(value);  // beyond the calendar: show the number

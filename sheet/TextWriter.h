@@ -10,8 +10,8 @@
 // Cell text: strings as they are, with tab, CR and LF replaced by a blank so that a row
 // stays one line; numbers with up to 15 significant digits, no grouping and the locale's
 // decimal separator; date cells in the locale's short date format, followed by a blank
-// and the long time when the value has a time of day, or the time alone for a value
-// below one day; booleans TRUE/FALSE; errors as the spreadsheet shows them.
+// and the long time (rounded to the second) when the value has a time of day, or the
+// time alone for a value below one day; booleans TRUE/FALSE; errors as the spreadsheet shows them.
 
 #include <cstdint>
 #include <string>

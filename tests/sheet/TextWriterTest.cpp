@@ -116,6 +116,8 @@ TEST(TextWriterTest, CellTextByRegionalSettings) {
        "3,14159265358979"},
       {"date", Date(45000), "3/15/2023", "15.03.2023"},
       {"date and time", Date(45000.75), "3/15/2023 6:00:00 PM", "15.03.2023 18:00:00"},
+      {"time rounded to the second", Date(12345.6789), "10/18/1933 4:17:37 PM",
+       "18.10.1933 16:17:37"},
       {"a hair before midnight is the next day", Date(45000.999999999), "3/16/2023", "16.03.2023"},
       {"time alone", Date(0.5), "12:00:00 PM", "12:00:00"},
       {"booleans", Bool(true), "TRUE", "TRUE"},
