@@ -419,6 +419,7 @@ void Connection::Open(bool createSqliteFile) {
       break;
   }
   c.open = true;
+  ++c.generation;
 }
 
 void Connection::Close() {
@@ -441,6 +442,7 @@ struct Query::Impl {
   Connection::Impl& connection;
   std::string sql;
   std::optional<QSqlQuery> query;
+  unsigned generation = 0;  // of the connection when `query` was made
   explicit Impl(Connection::Impl& c) : connection(c) {}
 };
 
@@ -459,9 +461,11 @@ int Query::ExecSQL() {
   Impl& q = *impl_;
   QSqlDatabase& database = detail::OpenDatabase(q.connection);
   // One query object serves every statement: a run executes one statement per data line.
-  if (!q.query || q.query->driver() != database.driver()) {
+  if (!q.query || q.generation != q.connection.generation) {
+    q.query.reset();
     q.query.emplace(database);
     q.query->setForwardOnly(true);
+    q.generation = q.connection.generation;
   }
   if (!q.query->exec(detail::ToQt(q.sql))) {
     const std::string error = detail::ErrorText(q.query->lastError());

@@ -22,6 +22,8 @@ struct Connection::Impl {
   std::string sqlitePath;   // absolute path of the SQLite file
   int busyTimeoutMs = 5000;
   bool open = false;
+  // Counts the openings: statements prepared under an earlier one are gone with it.
+  unsigned generation = 0;
   QSqlDatabase db;
 };
 

@@ -320,6 +320,7 @@ struct Table::Impl {
   TDataSetState state = dsInactive;
   std::vector<std::unique_ptr<Field>> fields;
   std::map<std::vector<bool>, QSqlQuery> inserts;  // by the set of columns written
+  unsigned generation = 0;  // of the connection when `inserts` were prepared
   int disableCount = 0;
   std::function<void(bool)> listener;
 
@@ -478,6 +479,10 @@ void Table::Impl::LoadOtherColumns(QSqlDatabase& db) {
 }
 
 QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool>& mask) {
+  if (generation != connection.generation) {
+    inserts.clear();  // the connection was opened again since they were prepared
+    generation = connection.generation;
+  }
   auto it = inserts.find(mask);
   if (it != inserts.end()) return it->second;
   QString columns;

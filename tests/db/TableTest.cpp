@@ -324,6 +324,22 @@ TEST_P(TableTest, IntegerRangeFollowsTheColumn) {
   table_->Cancel();
 }
 
+// Statements prepared before the connection was closed are not used after it reopens.
+TEST_P(TableTest, PostsAfterTheConnectionWasReopened) {
+  db::Query query(db_->connection());
+  query.SetSQL("Insert Into Items (Name) Values ('by query')");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    table_->Insert();
+    Field("Name").SetValue("by table");
+    table_->Post();
+    EXPECT_EQ(query.ExecSQL(), 1);
+    db_->connection().Close();
+    db_->Reopen();
+  }
+  EXPECT_EQ(Rows(), 4);
+}
+
 TEST_P(TableTest, ControlsNotifications) {
   std::vector<bool> events;
   table_->SetControlsListener([&](bool enabled) { events.push_back(enabled); });
