@@ -1,0 +1,394 @@
+// The two import runs end to end on a real database of either engine.
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "app/ImportRuns.h"
+#include "convert/Smallfun.h"
+#include "platform/Exception.h"
+#include "platform/FormatSettings.h"
+#include "platform/Text.h"
+#include "sheet/Engine.h"
+
+using namespace apptest;
+
+namespace {
+
+constexpr const char* kSummaryRule =
+    "======================================================================";
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// 1 June 2024, 10:00.
+constexpr TDateTime kJune1 = 45444.0 + 10.0 / 24.0;
+
+class ImportRuns : public ::testing::TestWithParam<db::Engine> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == db::Engine::PostgreSQL && PgConnectionString().empty()) {
+      GTEST_SKIP() << "TANKLOAD_TEST_PG is not set: no PostgreSQL server to test with "
+                      "(scripts/pg-start starts one)";
+    }
+    DefaultDataBaseTypeName = "ACCESS";
+    db_ = std::make_unique<TestDatabase>(GetParam(), dir_);
+    query_ = std::make_unique<db::Query>(db_->connection());
+    table_ = std::make_unique<db::Table>(db_->connection());
+    table_->SetTableName("Stability_Elements");
+    table_->Open();
+    host_.programDirectory = dir_.Dir();
+    lastXlsFile_ = dir_.Dir() + "*.xls";
+  }
+  void TearDown() override {
+    table_.reset();
+    query_.reset();
+    db_.reset();
+  }
+
+  app::ImportTarget Target() {
+    return {db_->connection(), *query_, *table_, lines_, lastXlsFile_, {}, {}};
+  }
+  void WriteSvod(const std::string& text) { WriteFile(dir_.File("svod.txt"), text); }
+  app::RunEnd BySQL(bool fromText = true) {
+    app::ImportTarget t = Target();
+    return app::ImportBySQL(host_, t, fromText);
+  }
+  app::RunEnd ThroughTable(bool fromText = true) {
+    app::ImportTarget t = Target();
+    return app::ImportThroughTable(host_, t, fromText);
+  }
+  QSqlDatabase database() { return db_->database(); }
+  std::vector<std::string> Designations() {
+    return Column(database(), "SELECT Designation FROM FromExcel ORDER BY ID");
+  }
+  // The log entries from the summary rule on.
+  std::vector<std::string> Summary(std::size_t which = 0) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < host_.log.size(); ++i) {
+      if (host_.log[i] != kSummaryRule) continue;
+      if (seen++ == which && i + 4 <= host_.log.size()) {
+        return {host_.log.begin() + static_cast<std::ptrdiff_t>(i),
+                host_.log.begin() + static_cast<std::ptrdiff_t>(i + 4)};
+      }
+    }
+    return {};
+  }
+
+  TempDir dir_;
+  std::unique_ptr<TestDatabase> db_;
+  std::unique_ptr<db::Query> query_;
+  std::unique_ptr<db::Table> table_;
+  TStringList lines_;
+  std::string lastXlsFile_;
+  RecordingHost host_;
+};
+
+// A file with every kind of line, in the order the line rules meet them.
+const std::vector<std::string> kMixedFile = {
+    DataLine("Д-0"),                        // 0: data before any header: Tank null
+    "",                                     // 1: blank
+    Line({"Цистерны топлива"}),             // 2: header
+    DataLine("ТТ-1"),                       // 3
+    Line({"", "", "только шпангоут"}),      // 4: Designation empty: skipped
+    Line({"Итого", "всего", "", "", "", "99,5"}),  // 5: ColumnB holds a value: skipped
+    DataLine("ТТ-2"),                       // 6
+    Line({"Балласт"}),                      // 7: header
+    DataLine("БЦ-1"),                       // 8
+    DataLine("БЦ-2"),                       // 9
+    "   ",                                  // 10: blank cells only
+    DataLine("БЦ-3"),                       // 11
+    DataLine("БЦ-4"),                       // 12: sixth data line: no diagnostics
+    DataLine("БЦ-5"),                       // 13
+};
+
+TEST_P(ImportRuns, SqlRunSortsLinesAndLogsTheFirstFiveStatements) {
+  WriteSvod(Lines(kMixedFile));
+  host_.log = {"Memo1"};
+  host_.times = {kJune1, kJune1, kJune1 + 2.0 / 86400.0};
+
+  EXPECT_EQ(BySQL(), app::RunEnd::Completed);
+
+  EXPECT_EQ(Designations(),
+            (std::vector<std::string>{"Д-0", "ТТ-1", "ТТ-2", "БЦ-1", "БЦ-2", "БЦ-3", "БЦ-4",
+                                      "БЦ-5"}));
+  EXPECT_EQ(Column(database(), "SELECT Tank FROM FromExcel ORDER BY ID"),
+            (std::vector<std::string>{"<null>", "Цистерны топлива", "Цистерны топлива",
+                                      "Балласт", "Балласт", "Балласт", "Балласт", "Балласт"}));
+  EXPECT_EQ(Column(database(), "SELECT DISTINCT Project || '/' || CAST(LPP AS VARCHAR(10)) || '/' "
+                               "|| CAST(Variant AS VARCHAR(10)) FROM FromExcel"),
+            std::vector<std::string>{"TOrva_1/142/45444"});
+  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel WHERE Volume = 10.5 AND "
+                              "Ypvm = -3.1 AND dmh = 12 AND dM = 3"),
+            8);
+
+  // The log starts afresh: the deleted rows, then three entries per diagnosed line.
+  ASSERT_EQ(host_.log.size(), 1u + 5 * 3 + 4);
+  EXPECT_EQ(host_.log[0], "Delete records: 0");
+  std::vector<std::string> headings;
+  for (std::size_t i = 1; i < 16; i += 3) headings.push_back(host_.log[i]);
+  const std::string dashes(60, '-');
+  EXPECT_EQ(headings, (std::vector<std::string>{"0 " + dashes, "3 " + dashes, "6 " + dashes,
+                                                "8 " + dashes, "9 " + dashes}));
+  // The statement as several lines and an empty one; the UPDATE text after it.
+  const std::string& insert = host_.log[2];
+  EXPECT_EQ(insert.rfind("Insert Into FromExcel \n(Tank ,Designation ,Frame ,", 0), 0u) << insert;
+  EXPECT_NE(insert.find(" \nValues \n(NULL ,'Д-0' ,'12-18' ,'ЛБ' ,'2' ,10.5"), std::string::npos)
+      << insert;
+  EXPECT_TRUE(EndsWith(insert, " ,142 ,'TOrva_1' ,45444)\n")) << insert;
+  EXPECT_EQ(insert.find('\r'), std::string::npos);
+  const std::string& update = host_.log[3];
+  EXPECT_EQ(update.rfind("Update FromExcel Set \n  Tank = NULL \n ,Designation = 'Д-0' \n", 0),
+            0u)
+      << update;
+  EXPECT_TRUE(EndsWith(update, " ,Project = 'TOrva_1' \n ,Variant = 45444 \nWhere ID = 1"))
+      << update;
+
+  EXPECT_EQ(Summary(), (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 14",
+                                                 "Добавлено записей: 8",
+                                                 "Время выполнения:  2.000 сек"}));
+  EXPECT_EQ(lines_.Count(), 0);
+  EXPECT_TRUE(table_->Active());
+  EXPECT_EQ(table_->TableName(), "FromExcel");
+  EXPECT_FALSE(query_->Active());
+  ASSERT_FALSE(host_.progress.empty());
+  EXPECT_EQ(host_.progress.back(), std::make_pair(14, 14));
+}
+
+TEST_P(ImportRuns, SqlRunTwiceReplacesTheProjectsRows) {
+  WriteSvod(Lines({Line({"Танк"}), DataLine("А-1"), DataLine("А-2"), DataLine("А-3")}));
+  Exec(database(), "INSERT INTO FromExcel (Designation, Project) VALUES ('чужая', 'Other')");
+
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+
+  EXPECT_EQ(host_.log.front(), "Delete records: 3");
+  EXPECT_EQ(Summary()[2], "Добавлено записей: 3");
+  EXPECT_EQ(Column(database(), "SELECT Designation FROM FromExcel ORDER BY Designation"),
+            (std::vector<std::string>{"А-1", "А-2", "А-3", "чужая"}));
+}
+
+TEST_P(ImportRuns, SqlRunOfBlankFileDeletesTheProjectsRows) {
+  WriteSvod(Lines({DataLine("А-1"), DataLine("А-2")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  WriteSvod("\r\n\r\n   \r\n");
+
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+
+  EXPECT_EQ(host_.log.front(), "Delete records: 2");
+  EXPECT_EQ(Summary()[1], "Просмотрено строк: 3");
+  EXPECT_EQ(Summary()[2], "Добавлено записей: 0");
+  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel"), 0);
+}
+
+TEST_P(ImportRuns, MissingSvodShowsTheMessageAndChangesNothing) {
+  WriteSvod(Lines({DataLine("А-1")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  std::filesystem::remove(dir_.File("svod.txt"));
+  const std::vector<std::string> logBefore = host_.log;
+
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    host_.messages.clear();
+    EXPECT_EQ(throughTable ? ThroughTable() : BySQL(), app::RunEnd::FileMissing);
+    EXPECT_EQ(host_.messages,
+              std::vector<std::string>{"Не могу найти файл <" + dir_.File("svod.txt") + ">"});
+    EXPECT_EQ(host_.log, logBefore);
+    EXPECT_EQ(Designations(), std::vector<std::string>{"А-1"});
+  }
+}
+
+TEST_P(ImportRuns, FailedSqlRunRollsBackToTheOldRows) {
+  WriteSvod(Lines({Line({"Старый"}), DataLine("С-1"), DataLine("С-2")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  db_->RefuseDesignation("ПЛОХО");
+  WriteSvod(Lines({Line({"Новый"}), DataLine("Н-1"), DataLine("Н-2"), DataLine("ПЛОХО"),
+                   DataLine("Н-3")}));
+  table_->Close();
+  table_->SetTableName("Stability_Elements");
+  table_->Open();
+
+  try {
+    BySQL();
+    FAIL() << "the refused row did not end the run";
+  } catch (const Exception& e) {
+    const std::string message = e.what();
+    const std::string cause =
+        GetParam() == db::Engine::SQLite ? "row refused by the test" : "refuse_row";
+    EXPECT_NE(message.find(cause), std::string::npos) << message;
+    EXPECT_TRUE(EndsWith(message, app::kRolledBackNote)) << message;
+  }
+
+  EXPECT_EQ(Designations(), (std::vector<std::string>{"С-1", "С-2"}));
+  EXPECT_EQ(Column(database(), "SELECT DISTINCT Tank FROM FromExcel"),
+            std::vector<std::string>{"Старый"});
+  EXPECT_EQ(host_.log.front(), "Delete records: 2");
+  EXPECT_TRUE(Summary().empty());
+  EXPECT_EQ(lines_.Count(), 0);
+  EXPECT_EQ(table_->TableName(), "Stability_Elements");
+
+  // The connection is usable afterwards: the next run goes through.
+  WriteSvod(Lines({DataLine("Н-1")}));
+  EXPECT_EQ(BySQL(), app::RunEnd::Completed);
+  EXPECT_EQ(Designations(), std::vector<std::string>{"Н-1"});
+}
+
+TEST_P(ImportRuns, TableRunTwiceAddsTheRowsAgainAndKeepsTheLog) {
+  WriteSvod(Lines({Line({"Танк"}), DataLine("А-1"), Line({"x", "y"}), DataLine("А-2")}));
+  host_.log = {"Memo1"};
+  host_.times = {kJune1, kJune1, kJune1 + 1.5 / 86400.0};
+
+  ASSERT_EQ(ThroughTable(), app::RunEnd::Completed);
+  host_.times = {kJune1, kJune1, kJune1 + 0.25 / 86400.0};
+  ASSERT_EQ(ThroughTable(), app::RunEnd::Completed);
+
+  EXPECT_EQ(host_.log.front(), "Memo1");
+  ASSERT_EQ(host_.log.size(), 9u);
+  EXPECT_EQ(Summary(0), (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 4",
+                                                  "Добавлено записей: 2",
+                                                  "Время выполнения:  1.500 сек"}));
+  EXPECT_EQ(Summary(1)[3], "Время выполнения:  0.250 сек");
+  EXPECT_EQ(Designations(), (std::vector<std::string>{"А-1", "А-2", "А-1", "А-2"}));
+  EXPECT_EQ(Column(database(), "SELECT DISTINCT Tank || '/' || Project || '/' || "
+                               "CAST(Variant AS VARCHAR(10)) FROM FromExcel"),
+            std::vector<std::string>{"Танк/TOrva_1/45444"});
+  EXPECT_EQ(table_->TableName(), "FromExcel");
+  EXPECT_TRUE(table_->Active());
+  EXPECT_FALSE(table_->ControlsDisabled());
+  EXPECT_EQ(lines_.Count(), 0);
+
+  // A later run by SQL statements starts a fresh log and replaces the doubled rows.
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  EXPECT_EQ(host_.log.front(), "Delete records: 4");
+  EXPECT_EQ(Designations(), (std::vector<std::string>{"А-1", "А-2"}));
+}
+
+TEST_P(ImportRuns, TableRunSwitchesToFromExcelOnlyWhenTheNameDiffers) {
+  struct Case {
+    std::string name;
+    std::string tableName;
+    bool open;
+    std::string expectedName;
+    // Listener calls: Close and Open each notify once, then disable and enable.
+    std::vector<bool> expectedNotifications;
+  };
+  const Case cases[] = {
+      {"start-up table", "Stability_Elements", true, "FromExcel", {true, true, false, true}},
+      {"same name, other case, open", "FROMEXCEL", true, "FROMEXCEL", {false, true}},
+      {"same name, closed", "fromexcel", false, "fromexcel", {true, false, true}},
+      {"other table, closed", "Stability_Elements", false, "FromExcel", {true, false, true}},
+  };
+  WriteSvod(Lines({DataLine("А-1")}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    table_->Close();
+    table_->SetTableName(c.tableName);
+    if (c.open) table_->Open();
+    std::vector<bool> notifications;
+    table_->SetControlsListener([&](bool enabled) { notifications.push_back(enabled); });
+
+    ASSERT_EQ(ThroughTable(), app::RunEnd::Completed);
+
+    table_->SetControlsListener(nullptr);
+    EXPECT_EQ(table_->TableName(), c.expectedName);
+    EXPECT_TRUE(table_->Active());
+    EXPECT_EQ(notifications, c.expectedNotifications);
+  }
+  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel"), 4);
+}
+
+TEST_P(ImportRuns, FailedTableRunKeepsTheRowsPostedBeforeTheError) {
+  db_->RefuseDesignation("ПЛОХО");
+  std::vector<std::string> file = {Line({"Танк"})};
+  // More rows than one batch of the table run, so that a commit happens midway.
+  for (int i = 0; i < 2100; ++i) file.push_back(DataLine("Р-" + std::to_string(i)));
+  file.push_back(DataLine("ПЛОХО"));
+  file.push_back(DataLine("после"));
+  WriteSvod(Lines(file));
+  host_.log = {"Memo1"};
+
+  EXPECT_THROW(ThroughTable(), Exception);
+
+  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel"), 2100);
+  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel WHERE Designation = 'после'"), 0);
+  EXPECT_EQ(host_.log, std::vector<std::string>{"Memo1"});
+  EXPECT_FALSE(table_->ControlsDisabled());
+  EXPECT_EQ(table_->State(), dsInsert);  // the refused row waits in the table
+  EXPECT_EQ(lines_.Count(), 0);
+}
+
+TEST_P(ImportRuns, SummaryAndDecimalCommasUnderBothSeparators) {
+  struct Case {
+    std::string name;
+    TFormatSettings settings;
+    std::string elapsed;
+  };
+  const Case cases[] = {
+      {"point", platform::UsFormatSettings(), "Время выполнения:  1.500 сек"},
+      {"comma", platform::RussianFormatSettings(), "Время выполнения:  1,500 сек"},
+  };
+  WriteSvod(Lines({DataLine("А-1", "10,5"), DataLine("А-2", "10.5")}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::ScopedFormatSettings scoped(c.settings);
+    host_.times = {kJune1, kJune1, kJune1 + 1.5 / 86400.0};
+    ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+    EXPECT_EQ(Summary()[3], c.elapsed);
+    EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel WHERE Volume = 10.5"), 2);
+  }
+}
+
+TEST_P(ImportRuns, WindowsCodePageFileReadsAsCyrillic) {
+  WriteSvod(platform::Utf8ToWin1251(Lines({Line({"Цистерна №1"}), DataLine("Ёмкость")})));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  EXPECT_EQ(Column(database(), "SELECT Tank || ':' || Designation FROM FromExcel"),
+            std::vector<std::string>{"Цистерна №1:Ёмкость"});
+}
+
+TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
+  sheet::RegisterNativeEngine();
+  const std::string workbook = dir_.File("tanks.xlsx");
+  std::filesystem::copy_file(SourceFile("examples/tanks.xlsx"), workbook);
+  host_.log = {"Memo1"};
+
+  // A cancelled chooser ends the run quietly.
+  EXPECT_EQ(BySQL(false), app::RunEnd::Cancelled);
+  EXPECT_EQ(host_.chooserPaths, std::vector<std::string>{dir_.Dir() + "*.xls"});
+  EXPECT_EQ(host_.chooserFilters, std::vector<std::string>{"*.xls|*.xls"});
+  EXPECT_EQ(host_.log, std::vector<std::string>{"Memo1"});
+  EXPECT_EQ(lastXlsFile_, dir_.Dir() + "*.xls");
+
+  host_.choice = workbook;
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    EXPECT_EQ(throughTable ? ThroughTable(false) : BySQL(false), app::RunEnd::Completed);
+    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_EQ(lastXlsFile_, workbook);
+    EXPECT_TRUE(std::filesystem::exists(dir_.File("tanks.txt")));  // the bridge's text stays
+  }
+  // The same rows as the sample text file gives.
+  WriteSvod(ReadFile(SourceFile("examples/svod.txt")));
+  const std::vector<std::string> fromWorkbook = Column(
+      database(), "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
+                  "CAST(ROUND(Volume * 100) AS INTEGER) FROM FromExcel ORDER BY ID");
+  ASSERT_EQ(fromWorkbook.size(), 20u);
+  ASSERT_EQ(BySQL(true), app::RunEnd::Completed);
+  const std::vector<std::string> fromText = Column(
+      database(), "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
+                  "CAST(ROUND(Volume * 100) AS INTEGER) FROM FromExcel ORDER BY ID");
+  EXPECT_EQ(std::vector<std::string>(fromWorkbook.begin(), fromWorkbook.begin() + 10), fromText);
+  EXPECT_EQ(fromText.front(), "Цистерны основного топлива|ТТ-1|12-18|4560");
+  EXPECT_EQ(Summary()[1], "Просмотрено строк: 22");
+}
+
+std::string EngineName(const ::testing::TestParamInfo<db::Engine>& param) {
+  return param.param == db::Engine::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ImportRuns,
+                         ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
+                         EngineName);
+
+}  // namespace
