@@ -96,8 +96,10 @@ std::string GenerateTempFileName(const std::string& prefix) {
 
 std::string ZnGenerateTempFileName(const std::string& prefix, const std::string& extension) {
   const std::string dir = DirAdds(ZnGetPath(3), std::string());
-  std::string ext = "." + std::string(convert::TrimView(extension));
-  ext = ext.substr(ext.find_last_of("/\\.:") + 1);
+  // "." + the trimmed extension, then what follows its last "/", "\", "." or ":".
+  const std::string_view trimmed = convert::TrimView(extension);
+  const std::size_t cut = trimmed.find_last_of("/\\.:");
+  std::string ext(cut == std::string_view::npos ? trimmed : trimmed.substr(cut + 1));
   if (ext.empty()) ext = "TMP";
 
   // Hundredths of a second of the local time: its low 16 bits are the seed.

@@ -155,9 +155,8 @@ std::string WithoutSeconds(const std::string& pattern) {
 }  // namespace
 
 TFormatSettings UsFormatSettings() {
-  TFormatSettings fs;
+  TFormatSettings fs;  // the defaults of the struct are the US ones
   fs.DecimalSeparator = '.';
-  fs.ThousandSeparator = ",";
   fs.DateSeparator = '/';
   fs.TimeSeparator = ':';
   fs.ShortDateFormat = "M/d/yyyy";

@@ -157,9 +157,9 @@ std::string FormatSection(std::string_view sec, double value, bool withSign,
     negative =
         value < 0 && (intPart != "0" || fracPart.find_first_not_of('0') != std::string::npos);
     if (exponent < 0) {
-      expPart = "-";
+      expPart.push_back('-');
     } else if (l.expPlus) {
-      expPart = "+";
+      expPart.push_back('+');
     }
     std::string digits = std::to_string(exponent < 0 ? -exponent : exponent);
     if (static_cast<int>(digits.size()) < l.expDigits) {
