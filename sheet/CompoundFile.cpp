@@ -25,9 +25,7 @@ constexpr std::size_t kDirEntrySize = 128;
   throw WorkbookError("damaged compound file: " + why);
 }
 
-std::uint16_t U16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 std::uint32_t U32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -271,8 +269,8 @@ CompoundFile::CompoundFile(std::shared_ptr<const Source> source) : source_(std::
       std::size_t nameBytes = std::min<std::size_t>(U16(e + 0x40), 64);
       entry.name = NameToUtf8(e, nameBytes >= 2 ? nameBytes / 2 - 1 : 0);
       std::uint8_t type = e[0x42];
-      entry.type = (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type)
-                                                         : EntryType::Unused;
+      entry.type =
+          (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type) : EntryType::Unused;
       entry.left = U32(e + 0x44);
       entry.right = U32(e + 0x48);
       entry.child = U32(e + 0x4C);

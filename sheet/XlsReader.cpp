@@ -47,9 +47,7 @@ const char kOldFormat[] =
     "97-2003 format or newer";
 const char kEncrypted[] = "the workbook is encrypted (password protected)";
 
-std::uint16_t U16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 std::uint32_t U32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -86,14 +84,22 @@ double DecodeRk(std::uint32_t rk) {
 
 const char* ErrorText(std::uint8_t code) {
   switch (code) {
-    case 0x00: return "#NULL!";
-    case 0x07: return "#DIV/0!";
-    case 0x0F: return "#VALUE!";
-    case 0x17: return "#REF!";
-    case 0x1D: return "#NAME?";
-    case 0x24: return "#NUM!";
-    case 0x2B: return "#GETTING_DATA";
-    default: return "#N/A";
+    case 0x00:
+      return "#NULL!";
+    case 0x07:
+      return "#DIV/0!";
+    case 0x0F:
+      return "#VALUE!";
+    case 0x17:
+      return "#REF!";
+    case 0x1D:
+      return "#NAME?";
+    case 0x24:
+      return "#NUM!";
+    case 0x2B:
+      return "#GETTING_DATA";
+    default:
+      return "#N/A";
   }
 }
 
@@ -293,8 +299,8 @@ class ContinuedReader {
 
 // A string inside one record body: a character count of one or two bytes, the option
 // byte and the characters. Returns false when the body is too short.
-bool ParseShortString(const std::uint8_t* body, std::size_t length, std::size_t pos,
-                      bool count16, std::string& out) {
+bool ParseShortString(const std::uint8_t* body, std::size_t length, std::size_t pos, bool count16,
+                      std::string& out) {
   std::size_t need = count16 ? 3 : 2;
   if (length < pos || length - pos < need) return false;
   std::size_t count = count16 ? U16(body + pos) : body[pos];
@@ -311,6 +317,8 @@ bool ParseShortString(const std::uint8_t* body, std::size_t length, std::size_t 
   Utf16ToUtf8(units, out);
   return true;
 }
+
+enum class DateKind : std::uint8_t { None, Calendar, Elapsed };
 
 struct SheetInfo {
   std::string name;
@@ -343,12 +351,22 @@ class XlsWorkbook final : public WorkbookReader {
  private:
   void ReadGlobals();
   void ReadSst(RecordReader& records);
-  bool IsDateXf(std::uint16_t xf) const {
-    if (xf >= xfFormats_.size()) return false;
+  // A date serial of the workbook as days since 1899-12-30. The 1900 system counts a
+  // 29 February 1900 that never was, so its serials before that day are one day behind
+  // the calendar: 1 is shown as 1 January 1900. Times of day alone (below 1) stay.
+  double ToDateTime(double serial) const {
+    if (date1904_) return serial + k1904Offset;
+    if (serial >= 1 && serial < 60) return serial + 1;
+    return serial;
+  }
+  // Calendar dates and times, or durations ([h]:mm), which are not moved in time.
+  DateKind DateKindOfXf(std::uint16_t xf) const {
+    if (xf >= xfFormats_.size()) return DateKind::None;
     std::uint16_t format = xfFormats_[xf];
     auto custom = customDateFormats_.find(format);
     if (custom != customDateFormats_.end()) return custom->second;
-    return IsBuiltinDateFormat(format);
+    if (format == 46) return DateKind::Elapsed;  // [h]:mm:ss
+    return IsBuiltinDateFormat(format) ? DateKind::Calendar : DateKind::None;
   }
 
   ReaderLimits limits_;
@@ -357,7 +375,7 @@ class XlsWorkbook final : public WorkbookReader {
   std::vector<SheetInfo> sheets_;
   std::vector<std::string> strings_;
   std::vector<std::uint16_t> xfFormats_;
-  std::unordered_map<std::uint16_t, bool> customDateFormats_;
+  std::unordered_map<std::uint16_t, DateKind> customDateFormats_;
   bool date1904_ = false;
 };
 
@@ -391,7 +409,9 @@ void XlsWorkbook::ReadGlobals() {
       case kFormat: {
         std::string code;
         if (length >= 2 && ParseShortString(body, length, 2, true, code)) {
-          customDateFormats_[U16(body)] = IsDateFormatCode(code);
+          customDateFormats_[U16(body)] = !IsDateFormatCode(code)         ? DateKind::None
+                                          : IsElapsedTimeFormatCode(code) ? DateKind::Elapsed
+                                                                          : DateKind::Calendar;
         }
         break;
       }
@@ -488,9 +508,10 @@ void XlsWorkbook::ReadSheet(std::size_t index, CellSink& sink) {
   SheetScanner out(sink, limits_);
   Cell& cell = out.cell_;
   auto number = [&](std::uint16_t xf, double value) {
-    if (IsDateXf(xf)) {
+    DateKind date = DateKindOfXf(xf);
+    if (date != DateKind::None) {
       cell.kind = Cell::Kind::DateTime;
-      cell.number = date1904_ ? value + k1904Offset : value;
+      cell.number = date == DateKind::Elapsed ? value : ToDateTime(value);
     } else {
       cell.kind = Cell::Kind::Number;
       cell.number = value;
@@ -710,6 +731,19 @@ bool IsDateFormatCode(std::string_view code) {
         }
         break;
       }
+    }
+  }
+  return false;
+}
+
+bool IsElapsedTimeFormatCode(std::string_view code) {
+  for (std::size_t open = code.find('['); open != std::string_view::npos;
+       open = code.find('[', open + 1)) {
+    std::size_t close = code.find(']', open + 1);
+    if (close == std::string_view::npos) return false;
+    std::string_view inside = code.substr(open + 1, close - open - 1);
+    if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) {
+      return true;
     }
   }
   return false;

@@ -21,6 +21,10 @@ std::unique_ptr<WorkbookReader> OpenXlsBytes(std::vector<std::uint8_t> bytes,
 // an elapsed-time section such as [h].
 bool IsDateFormatCode(std::string_view code);
 
+// True when a number format has an elapsed-time section such as [h] or [mm]: its values
+// are durations, not points in time.
+bool IsElapsedTimeFormatCode(std::string_view code);
+
 // True for the built-in number format ids that are dates or times.
 bool IsBuiltinDateFormat(std::uint16_t id);
 

@@ -105,7 +105,8 @@ class Builder {
       std::uint32_t count = static_cast<std::uint32_t>((data.size() + 63) / 64);
       mini.insert(mini.end(), data.begin(), data.end());
       mini.resize(std::size_t{first + count} * 64, 0);
-      for (std::uint32_t k = 0; k < count; ++k) miniFat.push_back(k + 1 < count ? first + k + 1 : kEnd);
+      for (std::uint32_t k = 0; k < count; ++k)
+        miniFat.push_back(k + 1 < count ? first + k + 1 : kEnd);
       out.start[streams_[i].name] = count ? first : kEnd;
     }
 
@@ -133,8 +134,8 @@ class Builder {
           if (at >= data.size()) continue;
           more = true;
           Bytes sector(ss, 0);
-          std::copy(data.begin() + at,
-                    data.begin() + std::min<std::size_t>(at + ss, data.size()), sector.begin());
+          std::copy(data.begin() + at, data.begin() + std::min<std::size_t>(at + ss, data.size()),
+                    sector.begin());
           turns[r].push_back(static_cast<std::uint32_t>(sectors.size()));
           sectors.push_back(std::move(sector));
         }
@@ -369,10 +370,10 @@ TEST(CompoundFile, DamageEndsInAnErrorThatNamesIt) {
       {"cut inside the header", [](Built& b) { b.bytes.resize(300); }, "truncated"},
       {"unknown sector size", [](Built& b) { Put16(b.bytes, 0x1E, 10); },
        "unsupported sector size"},
-      {"allocation table larger than the file",
-       [](Built& b) { Put32(b.bytes, 0x2C, 100000); }, "more than the file holds"},
-      {"allocation table sector outside the file",
-       [](Built& b) { Put32(b.bytes, 0x4C, 5000); }, "outside the file"},
+      {"allocation table larger than the file", [](Built& b) { Put32(b.bytes, 0x2C, 100000); },
+       "more than the file holds"},
+      {"allocation table sector outside the file", [](Built& b) { Put32(b.bytes, 0x4C, 5000); },
+       "outside the file"},
       {"stream chain loops",
        [](Built& b) { b.SetFat(b.start["Workbook"] + 3, b.start["Workbook"] + 1); },
        "loops (sector"},
@@ -380,8 +381,8 @@ TEST(CompoundFile, DamageEndsInAnErrorThatNamesIt) {
        [](Built& b) { b.SetFat(b.start["Workbook"] + 1, 90000); }, "points outside the file"},
       {"stream chain runs into a free sector",
        [](Built& b) { b.SetFat(b.start["Workbook"], kFree); }, "is broken"},
-      {"stream chain ends early",
-       [](Built& b) { b.SetFat(b.start["Workbook"] + 2, kEnd); }, "ends before"},
+      {"stream chain ends early", [](Built& b) { b.SetFat(b.start["Workbook"] + 2, kEnd); },
+       "ends before"},
       {"stream size larger than the file",
        [](Built& b) { Put32(b.bytes, b.EntryOffset("Workbook") + 0x78, 0x7FFFFFFF); },
        "larger than the file"},
@@ -413,7 +414,8 @@ TEST(CompoundFile, DamageEndsInAnErrorThatNamesIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Built built = Builder().Stream("Workbook", Pattern(6000, 1)).Stream("small", Pattern(500, 2)).Build();
+    Built built =
+        Builder().Stream("Workbook", Pattern(6000, 1)).Stream("small", Pattern(500, 2)).Build();
     c.damage(built);
     std::string message;
     try {

@@ -297,6 +297,9 @@ def types():
         number(5, 3, 1.5, 19), number(5, 4, 45000.0, 20), number(5, 5, 45000.0, 21),
         number(5, 6, 45000.0, 22), number(5, 7, 45000.75, 23), formula_number(5, 8, 45001, 16),
         rk(5, 9, rk_int(45002), 16),
+        # Early 1900 dates, before the leap day that the 1900 system counts wrongly.
+        number(6, 0, 1.0, 16), number(6, 1, 59.0, 16), number(6, 2, 60.0, 16),
+        number(6, 3, 61.0, 16), number(6, 4, 0.5, 23), number(6, 5, 1.0),
     ])
     data = workbook([("Types", 0, cells)], formats=formats, extra_xfs=xfs)
     write("types.xls", compound_file({"Workbook": data}))
