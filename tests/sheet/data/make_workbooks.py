@@ -12,8 +12,8 @@ three readers can be checked against one expected text:
   tank_summary.types.{xlsx,ods,xls}.txt   the save of "Типы" (US settings)
 
 Usage: make_workbooks.py [OUTDIR]            the test fixtures (default: this folder)
-       make_workbooks.py --rows N OUTDIR     bench workbooks bench.{xlsx,ods,xls} of N
-                                             summary rows of 21 columns
+       make_workbooks.py --rows N OUTDIR     bench workbooks bench.{xlsx,ods,xls}: N rows
+                                             of 21 columns (numbers and Cyrillic text)
 """
 
 import io
@@ -56,6 +56,21 @@ def tank_rows(count=None):
             n += 1
         rows.append([])
         t += 1
+
+
+def bench_rows(count):
+    """`count` rows of 21 cells each: six Cyrillic text columns and fifteen numbers."""
+    boards = ["ЛБ", "ПБ", "ДП"]
+    decks = ["второе дно", "платформа", "верхняя палуба"]
+    rows = []
+    for i in range(count):
+        base = 10.0 + (i % 977) * 0.731
+        row = ["Цистерна Т%d" % (i + 1), None, "%d-%d" % (i % 180, i % 180 + 3), boards[i % 3],
+               decks[i % 3]]
+        row += [round(base * (1 + k / 17.0), 4) for k in range(15)]
+        row.append("примечание %d" % (i % 50))
+        rows.append(row)
+    return rows
 
 
 TYPES_SHEET = "Типы"
@@ -496,7 +511,7 @@ def main(argv):
     if len(argv) >= 3 and argv[1] == "--rows":
         count = int(argv[2])
         outdir = argv[3] if len(argv) > 3 else "."
-        rows = tank_rows(count)
+        rows = bench_rows(count)
         write_xlsx(os.path.join(outdir, "bench.xlsx"), rows, with_types=False)
         write_ods(os.path.join(outdir, "bench.ods"), rows, with_types=False)
         write_xls(os.path.join(outdir, "bench.xls"), rows, with_types=False)
