@@ -1,5 +1,6 @@
 // The connection to the database, the statement query and the transaction guard.
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -86,6 +87,23 @@ void Fail(const Connection::Impl& c, const std::string& what) {
 QSqlDatabase& OpenDatabase(Connection::Impl& c) {
   if (!c.open || !c.db.isOpen()) Fail(c, "the connection is not open");
   return c.db;
+}
+
+Connection::Impl& ConnectionOf(const StatementHolder& holder) {
+  if (!holder.connection) throw EDatabaseError("The database connection no longer exists");
+  return *holder.connection;
+}
+
+void Register(StatementHolder& holder, Connection::Impl& c) {
+  holder.connection = &c;
+  c.holders.push_back(&holder);
+}
+
+void Unregister(StatementHolder& holder) {
+  if (!holder.connection) return;
+  auto& list = holder.connection->holders;
+  list.erase(std::remove(list.begin(), list.end(), &holder), list.end());
+  holder.connection = nullptr;
 }
 
 }  // namespace detail
@@ -398,6 +416,7 @@ Connection::Connection(const std::string& connectionString) : impl_(std::make_un
 
 Connection::~Connection() {
   Close();
+  for (detail::StatementHolder* h : impl_->holders) h->connection = nullptr;
   if (impl_->db.isValid()) {
     impl_->db = QSqlDatabase();
     QSqlDatabase::removeDatabase(detail::ToQt(impl_->qtName));
@@ -419,11 +438,12 @@ void Connection::Open(bool createSqliteFile) {
       break;
   }
   c.open = true;
-  ++c.generation;
 }
 
 void Connection::Close() {
   Impl& c = *impl_;
+  // Prepared statements belong to the session that ends here.
+  for (detail::StatementHolder* h : c.holders) h->DropStatements();
   if (c.db.isValid() && c.db.isOpen()) c.db.close();
   c.open = false;
 }
@@ -438,12 +458,14 @@ QSqlDatabase Connection::Database() const { return impl_->db; }
 
 // ---- Query ----
 
-struct Query::Impl {
-  Connection::Impl& connection;
+struct Query::Impl final : detail::StatementHolder {
   std::string sql;
   std::optional<QSqlQuery> query;
-  unsigned generation = 0;  // of the connection when `query` was made
-  explicit Impl(Connection::Impl& c) : connection(c) {}
+  explicit Impl(Connection::Impl& c) { detail::Register(*this, c); }
+  ~Impl() { detail::Unregister(*this); }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  void DropStatements() override { query.reset(); }
 };
 
 Query::Query(Connection& connection) : impl_(std::make_unique<Impl>(*connection.impl_)) {}
@@ -459,18 +481,17 @@ const std::string& Query::SQL() const { return impl_->sql; }
 
 int Query::ExecSQL() {
   Impl& q = *impl_;
-  QSqlDatabase& database = detail::OpenDatabase(q.connection);
+  Connection::Impl& connection = detail::ConnectionOf(q);
+  QSqlDatabase& database = detail::OpenDatabase(connection);
   // One query object serves every statement: a run executes one statement per data line.
-  if (!q.query || q.generation != q.connection.generation) {
-    q.query.reset();
+  if (!q.query) {
     q.query.emplace(database);
     q.query->setForwardOnly(true);
-    q.generation = q.connection.generation;
   }
   if (!q.query->exec(detail::ToQt(q.sql))) {
     const std::string error = detail::ErrorText(q.query->lastError());
     q.query->finish();
-    Fail(q.connection, error + " (statement: " + detail::StatementStart(q.sql) + ")");
+    Fail(connection, error + " (statement: " + detail::StatementStart(q.sql) + ")");
   }
   const int rows = q.query->numRowsAffected();
   q.query->finish();  // releases the statement, so that nothing holds a lock

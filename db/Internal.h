@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -12,6 +13,21 @@
 #include "db/Database.h"
 
 namespace db {
+
+namespace detail {
+
+// A query or table that keeps prepared statements of a connection. The connection tells
+// it when it closes (the statements must go while the session lives) and when it is
+// destroyed (the holder is then left without a connection).
+struct StatementHolder {
+  Connection::Impl* connection = nullptr;
+  virtual void DropStatements() = 0;
+
+ protected:
+  ~StatementHolder() = default;
+};
+
+}  // namespace detail
 
 struct Connection::Impl {
   ConnectionString settings;
@@ -22,9 +38,8 @@ struct Connection::Impl {
   std::string sqlitePath;   // absolute path of the SQLite file
   int busyTimeoutMs = 5000;
   bool open = false;
-  // Counts the openings: statements prepared under an earlier one are gone with it.
-  unsigned generation = 0;
   QSqlDatabase db;
+  std::vector<detail::StatementHolder*> holders;
 };
 
 namespace detail {
@@ -47,6 +62,10 @@ std::string StatementStart(std::string_view sql, std::size_t limit = 160);
 
 // The open Qt connection, or EDatabaseError when the connection is closed.
 QSqlDatabase& OpenDatabase(Connection::Impl& c);
+// The connection of a holder, or EDatabaseError when it was destroyed.
+Connection::Impl& ConnectionOf(const StatementHolder& holder);
+void Register(StatementHolder& holder, Connection::Impl& c);
+void Unregister(StatementHolder& holder);
 
 // ASCII upper-casing of connection-string keys and provider names.
 std::string AsciiUpper(std::string_view s);

@@ -313,18 +313,20 @@ void Field::Convert(const Variant& value) {
 using detail::ColumnKind;
 using detail::Field;
 
-struct Table::Impl {
-  Connection::Impl& connection;
+struct Table::Impl final : detail::StatementHolder {
   std::string tableName;
   QString target;  // the table as the INSERT statements name it
   TDataSetState state = dsInactive;
   std::vector<std::unique_ptr<Field>> fields;
   std::map<std::vector<bool>, QSqlQuery> inserts;  // by the set of columns written
-  unsigned generation = 0;  // of the connection when `inserts` were prepared
   int disableCount = 0;
   std::function<void(bool)> listener;
 
-  explicit Impl(Connection::Impl& c) : connection(c) {}
+  explicit Impl(Connection::Impl& c) { detail::Register(*this, c); }
+  ~Impl() { detail::Unregister(*this); }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  void DropStatements() override { inserts.clear(); }
 
   void Notify(bool enabled) const {
     if (listener) listener(enabled);
@@ -333,7 +335,7 @@ struct Table::Impl {
     for (auto& f : fields) f->Clear();
   }
   [[noreturn]] void Fail(const std::string& what) const {
-    detail::Fail(connection, "table \"" + tableName + "\": " + what);
+    detail::Fail(detail::ConnectionOf(*this), "table \"" + tableName + "\": " + what);
   }
   void AddField(const std::string& name, ColumnKind kind, int intBits, bool readOnly,
                 bool fixedReadOnly) {
@@ -479,10 +481,6 @@ void Table::Impl::LoadOtherColumns(QSqlDatabase& db) {
 }
 
 QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool>& mask) {
-  if (generation != connection.generation) {
-    inserts.clear();  // the connection was opened again since they were prepared
-    generation = connection.generation;
-  }
   auto it = inserts.find(mask);
   if (it != inserts.end()) return it->second;
   QString columns;
@@ -519,12 +517,13 @@ bool Table::Active() const { return impl_->state != dsInactive; }
 void Table::Open() {
   Impl& t = *impl_;
   if (t.state != dsInactive) return;
-  QSqlDatabase& db = detail::OpenDatabase(t.connection);
-  if (t.tableName.empty()) detail::Fail(t.connection, "no table name is given");
+  Connection::Impl& connection = detail::ConnectionOf(t);
+  QSqlDatabase& db = detail::OpenDatabase(connection);
+  if (t.tableName.empty()) detail::Fail(connection, "no table name is given");
   t.fields.clear();
   t.inserts.clear();
   try {
-    switch (t.connection.engine) {
+    switch (connection.engine) {
       case Engine::SQLite:
         t.LoadSqliteColumns(db);
         break;
@@ -586,7 +585,7 @@ void Table::Post() {
   if (t.state != dsInsert && t.state != dsEdit) {
     throw EDatabaseError(t.tableName + ": Dataset not in edit or insert mode");
   }
-  QSqlDatabase& db = detail::OpenDatabase(t.connection);
+  QSqlDatabase& db = detail::OpenDatabase(detail::ConnectionOf(t));
   std::vector<bool> mask(t.fields.size());
   for (std::size_t i = 0; i < t.fields.size(); ++i) mask[i] = t.fields[i]->Assigned();
   QSqlQuery& q = t.InsertStatement(db, mask);

@@ -401,3 +401,31 @@ TEST(Connection, PostgresLoginAndRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window destroys its components in its own order: a query or table that outlives
+// its connection reports that instead of reaching freed memory.
+TEST(Connection, QueryAndTableOutlivingTheirConnection) {
+  TempDir dir;
+  auto connection = std::make_unique<db::Connection>(SqliteString(dir.File("o.db")));
+  connection->Open(true);
+  db::CreateSchema(*connection);
+  db::Query query(*connection);
+  query.SetSQL("Insert Into FromExcel (Tank) Values ('a')");
+  EXPECT_EQ(query.ExecSQL(), 1);
+  db::Table table(*connection);
+  table.SetTableName("FromExcel");
+  table.Open();
+  table.Insert();
+  table.FindField("Tank")->SetValue("b");
+  table.Post();
+  table.Insert();
+  connection.reset();
+  EXPECT_EQ(ErrorOf([&] { query.ExecSQL(); }), "The database connection no longer exists");
+  EXPECT_EQ(ErrorOf([&] { table.Post(); }), "The database connection no longer exists");
+  table.Close();
+  EXPECT_EQ(ErrorOf([&] { table.Open(); }), "The database connection no longer exists");
+}
+
+}  // namespace
