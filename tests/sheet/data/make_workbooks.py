@@ -10,6 +10,7 @@ three readers can be checked against one expected text:
                                 between tanks); sheet "Типы": one cell of each kind.
   tank_summary.expected.txt     the tab-separated save of "Сводка" (US settings)
   tank_summary.types.{xlsx,ods,xls}.txt   the save of "Типы" (US settings)
+  encrypted.xlsx                the outside of a password-protected workbook
 
 Usage: make_workbooks.py [OUTDIR]            the test fixtures (default: this folder)
        make_workbooks.py --rows N OUTDIR     bench workbooks bench.{xlsx,ods,xls}: N rows
@@ -524,6 +525,11 @@ def main(argv):
     with open(os.path.join(outdir, "tank_summary.expected.txt"), "w", newline="",
               encoding="utf-8") as f:
         f.write(expected_text(rows))
+    # What a password-protected .xlsx looks like from outside: a compound file with the
+    # encryption streams instead of a workbook stream (the content here is filler).
+    write_compound_file(os.path.join(outdir, "encrypted.xlsx"),
+                        [("EncryptionInfo", b"\x04\x00\x04\x00\x40\x00\x00\x00" + b"\0" * 4088),
+                         ("EncryptedPackage", b"\0" * 8192)])
     for fmt, text in TYPES_EXPECTED.items():
         with open(os.path.join(outdir, "tank_summary.types.%s.txt" % fmt), "w", newline="",
                   encoding="utf-8") as f:
