@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,33 @@ inline TFormatSettings CommaLocale() {
 
 // Decimal point, "M/d/yyyy", 12-hour "h:nn AMPM".
 inline TFormatSettings PointLocale() { return platform::UsFormatSettings(); }
+
+// Sets (or, with nullptr, removes) an environment variable for the lifetime of the
+// object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = getenv(name)) saved_ = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (saved_) {
+      setenv(name_.c_str(), saved_->c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
 
 class TempDir {
  public:
