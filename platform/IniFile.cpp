@@ -1,13 +1,12 @@
 #include "platform/IniFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "platform/Exception.h"
 #include "platform/Text.h"
@@ -87,9 +86,23 @@ TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 std::vector<std::string> TIniFile::ReadLines(std::string* lineBreak) const {
   std::vector<std::string> lines;
   if (lineBreak) *lineBreak = "\n";
-  std::ifstream in(fileName_, std::ios::binary);
-  if (!in) return lines;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // A missing or unreadable file, or something that is no file, reads as empty.
+  std::string text;
+  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return lines;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return lines;
+  }
+  char buffer[8192];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   std::size_t lf = text.find('\n');
   if (lineBreak && lf != std::string::npos && lf > 0 && text[lf - 1] == '\r') *lineBreak = "\r\n";

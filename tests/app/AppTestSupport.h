@@ -139,9 +139,10 @@ class TestDatabase {
   // Makes the database refuse every row of FromExcel whose Designation is `value`.
   void RefuseDesignation(const std::string& value) {
     if (engine_ == db::Engine::SQLite) {
-      Exec(database(), "CREATE TRIGGER refuse_row BEFORE INSERT ON FromExcel WHEN "
-                       "NEW.Designation = '" + value +
-                           "' BEGIN SELECT RAISE(ABORT, 'row refused by the test'); END");
+      Exec(database(),
+           "CREATE TRIGGER refuse_row BEFORE INSERT ON FromExcel WHEN "
+           "NEW.Designation = '" +
+               value + "' BEGIN SELECT RAISE(ABORT, 'row refused by the test'); END");
     } else {
       Exec(database(), "ALTER TABLE FromExcel ADD CONSTRAINT refuse_row CHECK (Designation <> '" +
                            value + "')");
@@ -200,8 +201,9 @@ inline std::string Line(const std::vector<std::string>& cells) {
 
 // A data line: designation, frames, board, deck, then volume and the other figures.
 inline std::string DataLine(const std::string& designation, const std::string& volume = "10,5") {
-  return Line({designation, "", "12-18", "ЛБ", "2", volume, "3,25", "10,1", "0,85", "1,02",
-               "0,3", "0,4", "8,2", "-18,25", "-3,1", "0,72", "-707,4", "27,9", "", "12", "3"});
+  return Line({designation, "",     "12-18",  "ЛБ",   "2",   volume, "3,25",
+               "10,1",      "0,85", "1,02",   "0,3",  "0,4", "8,2",  "-18,25",
+               "-3,1",      "0,72", "-707,4", "27,9", "",    "12",   "3"});
 }
 
 inline std::string Lines(const std::vector<std::string>& lines) {

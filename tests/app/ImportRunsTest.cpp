@@ -88,20 +88,20 @@ class ImportRuns : public ::testing::TestWithParam<db::Engine> {
 
 // A file with every kind of line, in the order the line rules meet them.
 const std::vector<std::string> kMixedFile = {
-    DataLine("Д-0"),                        // 0: data before any header: Tank null
-    "",                                     // 1: blank
-    Line({"Цистерны топлива"}),             // 2: header
-    DataLine("ТТ-1"),                       // 3
-    Line({"", "", "только шпангоут"}),      // 4: Designation empty: skipped
+    DataLine("Д-0"),                               // 0: data before any header: Tank null
+    "",                                            // 1: blank
+    Line({"Цистерны топлива"}),                    // 2: header
+    DataLine("ТТ-1"),                              // 3
+    Line({"", "", "только шпангоут"}),             // 4: Designation empty: skipped
     Line({"Итого", "всего", "", "", "", "99,5"}),  // 5: ColumnB holds a value: skipped
-    DataLine("ТТ-2"),                       // 6
-    Line({"Балласт"}),                      // 7: header
-    DataLine("БЦ-1"),                       // 8
-    DataLine("БЦ-2"),                       // 9
-    "   ",                                  // 10: blank cells only
-    DataLine("БЦ-3"),                       // 11
-    DataLine("БЦ-4"),                       // 12: sixth data line: no diagnostics
-    DataLine("БЦ-5"),                       // 13
+    DataLine("ТТ-2"),                              // 6
+    Line({"Балласт"}),                             // 7: header
+    DataLine("БЦ-1"),                              // 8
+    DataLine("БЦ-2"),                              // 9
+    "   ",                                         // 10: blank cells only
+    DataLine("БЦ-3"),                              // 11
+    DataLine("БЦ-4"),                              // 12: sixth data line: no diagnostics
+    DataLine("БЦ-5"),                              // 13
 };
 
 TEST_P(ImportRuns, SqlRunSortsLinesAndLogsTheFirstFiveStatements) {
@@ -111,17 +111,18 @@ TEST_P(ImportRuns, SqlRunSortsLinesAndLogsTheFirstFiveStatements) {
 
   EXPECT_EQ(BySQL(), app::RunEnd::Completed);
 
-  EXPECT_EQ(Designations(),
-            (std::vector<std::string>{"Д-0", "ТТ-1", "ТТ-2", "БЦ-1", "БЦ-2", "БЦ-3", "БЦ-4",
-                                      "БЦ-5"}));
+  EXPECT_EQ(Designations(), (std::vector<std::string>{"Д-0", "ТТ-1", "ТТ-2", "БЦ-1", "БЦ-2", "БЦ-3",
+                                                      "БЦ-4", "БЦ-5"}));
   EXPECT_EQ(Column(database(), "SELECT Tank FROM FromExcel ORDER BY ID"),
-            (std::vector<std::string>{"<null>", "Цистерны топлива", "Цистерны топлива",
-                                      "Балласт", "Балласт", "Балласт", "Балласт", "Балласт"}));
-  EXPECT_EQ(Column(database(), "SELECT DISTINCT Project || '/' || CAST(LPP AS VARCHAR(10)) || '/' "
-                               "|| CAST(Variant AS VARCHAR(10)) FROM FromExcel"),
+            (std::vector<std::string>{"<null>", "Цистерны топлива", "Цистерны топлива", "Балласт",
+                                      "Балласт", "Балласт", "Балласт", "Балласт"}));
+  EXPECT_EQ(Column(database(),
+                   "SELECT DISTINCT Project || '/' || CAST(LPP AS VARCHAR(10)) || '/' "
+                   "|| CAST(Variant AS VARCHAR(10)) FROM FromExcel"),
             std::vector<std::string>{"TOrva_1/142/45444"});
-  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel WHERE Volume = 10.5 AND "
-                              "Ypvm = -3.1 AND dmh = 12 AND dM = 3"),
+  EXPECT_EQ(Count(database(),
+                  "SELECT COUNT(*) FROM FromExcel WHERE Volume = 10.5 AND "
+                  "Ypvm = -3.1 AND dmh = 12 AND dM = 3"),
             8);
 
   // The log starts afresh: the deleted rows, then three entries per diagnosed line.
@@ -140,15 +141,14 @@ TEST_P(ImportRuns, SqlRunSortsLinesAndLogsTheFirstFiveStatements) {
   EXPECT_TRUE(EndsWith(insert, " ,142 ,'TOrva_1' ,45444)\n")) << insert;
   EXPECT_EQ(insert.find('\r'), std::string::npos);
   const std::string& update = host_.log[3];
-  EXPECT_EQ(update.rfind("Update FromExcel Set \n  Tank = NULL \n ,Designation = 'Д-0' \n", 0),
-            0u)
+  EXPECT_EQ(update.rfind("Update FromExcel Set \n  Tank = NULL \n ,Designation = 'Д-0' \n", 0), 0u)
       << update;
   EXPECT_TRUE(EndsWith(update, " ,Project = 'TOrva_1' \n ,Variant = 45444 \nWhere ID = 1"))
       << update;
 
-  EXPECT_EQ(Summary(), (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 14",
-                                                 "Добавлено записей: 8",
-                                                 "Время выполнения:  2.000 сек"}));
+  EXPECT_EQ(Summary(),
+            (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 14", "Добавлено записей: 8",
+                                      "Время выполнения:  2.000 сек"}));
   EXPECT_EQ(lines_.Count(), 0);
   EXPECT_TRUE(table_->Active());
   EXPECT_EQ(table_->TableName(), "FromExcel");
@@ -204,8 +204,8 @@ TEST_P(ImportRuns, FailedSqlRunRollsBackToTheOldRows) {
   WriteSvod(Lines({Line({"Старый"}), DataLine("С-1"), DataLine("С-2")}));
   ASSERT_EQ(BySQL(), app::RunEnd::Completed);
   db_->RefuseDesignation("ПЛОХО");
-  WriteSvod(Lines({Line({"Новый"}), DataLine("Н-1"), DataLine("Н-2"), DataLine("ПЛОХО"),
-                   DataLine("Н-3")}));
+  WriteSvod(Lines(
+      {Line({"Новый"}), DataLine("Н-1"), DataLine("Н-2"), DataLine("ПЛОХО"), DataLine("Н-3")}));
   table_->Close();
   table_->SetTableName("Stability_Elements");
   table_->Open();
@@ -246,13 +246,14 @@ TEST_P(ImportRuns, TableRunTwiceAddsTheRowsAgainAndKeepsTheLog) {
 
   EXPECT_EQ(host_.log.front(), "Memo1");
   ASSERT_EQ(host_.log.size(), 9u);
-  EXPECT_EQ(Summary(0), (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 4",
-                                                  "Добавлено записей: 2",
-                                                  "Время выполнения:  1.500 сек"}));
+  EXPECT_EQ(Summary(0),
+            (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 4", "Добавлено записей: 2",
+                                      "Время выполнения:  1.500 сек"}));
   EXPECT_EQ(Summary(1)[3], "Время выполнения:  0.250 сек");
   EXPECT_EQ(Designations(), (std::vector<std::string>{"А-1", "А-2", "А-1", "А-2"}));
-  EXPECT_EQ(Column(database(), "SELECT DISTINCT Tank || '/' || Project || '/' || "
-                               "CAST(Variant AS VARCHAR(10)) FROM FromExcel"),
+  EXPECT_EQ(Column(database(),
+                   "SELECT DISTINCT Tank || '/' || Project || '/' || "
+                   "CAST(Variant AS VARCHAR(10)) FROM FromExcel"),
             std::vector<std::string>{"Танк/TOrva_1/45444"});
   EXPECT_EQ(table_->TableName(), "FromExcel");
   EXPECT_TRUE(table_->Active());
@@ -370,14 +371,16 @@ TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
   }
   // The same rows as the sample text file gives.
   WriteSvod(ReadFile(SourceFile("examples/svod.txt")));
-  const std::vector<std::string> fromWorkbook = Column(
-      database(), "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
-                  "CAST(ROUND(Volume * 100) AS INTEGER) FROM FromExcel ORDER BY ID");
+  const std::vector<std::string> fromWorkbook =
+      Column(database(),
+             "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
+             "CAST(ROUND(Volume * 100) AS INTEGER) FROM FromExcel ORDER BY ID");
   ASSERT_EQ(fromWorkbook.size(), 20u);
   ASSERT_EQ(BySQL(true), app::RunEnd::Completed);
-  const std::vector<std::string> fromText = Column(
-      database(), "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
-                  "CAST(ROUND(Volume * 100) AS INTEGER) FROM FromExcel ORDER BY ID");
+  const std::vector<std::string> fromText =
+      Column(database(),
+             "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
+             "CAST(ROUND(Volume * 100) AS INTEGER) FROM FromExcel ORDER BY ID");
   EXPECT_EQ(std::vector<std::string>(fromWorkbook.begin(), fromWorkbook.begin() + 10), fromText);
   EXPECT_EQ(fromText.front(), "Цистерны основного топлива|ТТ-1|12-18|4560");
   EXPECT_EQ(Summary()[1], "Просмотрено строк: 22");
@@ -388,7 +391,6 @@ std::string EngineName(const ::testing::TestParamInfo<db::Engine>& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ImportRuns,
-                         ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         EngineName);
+                         ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL), EngineName);
 
 }  // namespace

@@ -1,0 +1,254 @@
+// The command line: parsing, exit status, output streams, and the program itself.
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "app/CommandLine.h"
+#include "platform/Text.h"
+#include "sheet/Engine.h"
+
+using namespace apptest;
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunTankload(const std::vector<std::string>& args,
+                    const std::string& programDirectory = "/") {
+  EnsureApplication();
+  QStringList arguments{"tankload"};
+  for (const std::string& a : args) arguments << QString::fromStdString(a);
+  app::CommandEnvironment environment;
+  environment.programDirectory = programDirectory;
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = app::RunCommand(app::ParseCommandLine(arguments), environment, out, err);
+  return {status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(CommandLine, ParsesCommandsAndOptions) {
+  using Kind = app::Command::Kind;
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    Kind kind;
+    std::string file;
+  };
+  const Case cases[] = {
+      {"nothing opens the window", {}, Kind::Window, ""},
+      {"database alone opens the window",
+       {"--database", "Provider=SQLite;Data Source=x.db"},
+       Kind::Window,
+       ""},
+      {"text with its default", {"--from-text"}, Kind::FromText, ""},
+      {"text with a file", {"--from-text", "/data/svod.txt"}, Kind::FromText, "/data/svod.txt"},
+      {"file before the option",
+       {"/data/svod.txt", "--from-text"},
+       Kind::FromText,
+       "/data/svod.txt"},
+      {"workbook",
+       {"--from-excel", "t.xlsx", "--sheet", "Лист2", "--through-table"},
+       Kind::FromExcel,
+       "t.xlsx"},
+      {"show with its default", {"--show"}, Kind::Show, "FromExcel"},
+      {"show a table", {"--show", "Stability_Elements"}, Kind::Show, "Stability_Elements"},
+      {"create", {"--create-database"}, Kind::CreateDatabase, ""},
+      {"help", {"--help", "--from-text"}, Kind::Help, ""},
+      {"version", {"-v"}, Kind::Version, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QStringList arguments{"tankload"};
+    for (const std::string& a : c.args) arguments << QString::fromStdString(a);
+    const app::Command command = app::ParseCommandLine(arguments);
+    EXPECT_EQ(command.kind, c.kind) << command.error;
+    EXPECT_EQ(command.file, c.file);
+  }
+  const app::Command excel = app::ParseCommandLine(
+      {"tankload", "--from-excel", "t.xlsx", "--sheet", "Лист2", "--through-table",
+       "--decimal-separator", ",", "--database", "Provider=SQLite;Data Source=a.db"});
+  EXPECT_EQ(excel.sheet, "Лист2");
+  EXPECT_TRUE(excel.throughTable);
+  EXPECT_EQ(excel.decimalSeparator, ',');
+  EXPECT_EQ(excel.connectionString, "Provider=SQLite;Data Source=a.db");
+  EXPECT_EQ(app::ParseCommandLine({"tankload", "--show"}).connectionString,
+            db::DesignTimeConnectionString);
+}
+
+TEST(CommandLine, BadUsageExitsWithTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--from-text", "--show"},
+      {"--from-text", "a.txt", "b.txt"},
+      {"--create-database", "extra"},
+      {"--sheet", "Лист1", "--from-text"},
+      {"--through-table", "--show"},
+      {"--decimal-separator", "ab", "--from-text"},
+      {"--decimal-separator", "5", "--from-text"},
+      {"--from-excel"},
+      {"stray"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front());
+    const Outcome o = RunTankload(args);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(o.out.empty());
+    EXPECT_TRUE(Contains(o.err, "tankload --help")) << o.err;
+  }
+}
+
+TEST(CommandLine, HelpAndVersion) {
+  const Outcome help = RunTankload({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--create-database", "--from-text", "--from-excel", "--sheet",
+                             "--through-table", "--database", "--decimal-separator", "--show"}) {
+    EXPECT_TRUE(Contains(help.out, option)) << option;
+  }
+  const Outcome version = RunTankload({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tankload ", 0), 0u);
+}
+
+class CommandLineOnSqlite : public ::testing::Test {
+ protected:
+  std::string Conn() const { return SqliteString(dir_.File("dunvik.mdb")); }
+  Outcome RunWith(std::vector<std::string> args) {
+    args.push_back("--database");
+    args.push_back(Conn());
+    return RunTankload(args, dir_.Dir());
+  }
+  TempDir dir_;
+};
+
+TEST_F(CommandLineOnSqlite, CreateImportAndShow) {
+  const Outcome created = RunWith({"--create-database"});
+  ASSERT_EQ(created.status, 0) << created.err;
+  EXPECT_TRUE(Contains(created.out, "dunvik.mdb")) << created.out;
+  // A second creation refuses the existing file.
+  const Outcome again = RunWith({"--create-database"});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_FALSE(again.err.empty());
+
+  // svod.txt in the program's directory by default; log lines on standard output.
+  WriteFile(dir_.File("svod.txt"),
+            platform::Utf8ToWin1251(
+                Lines({Line({"Танк"}), DataLine("А-1", "1,25"), "", DataLine("А-2", "2.5")})));
+  const Outcome imported = RunWith({"--from-text", "--decimal-separator", ","});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(imported.out.rfind("Delete records: 0\n1 ----", 0), 0u) << imported.out;
+  EXPECT_TRUE(Contains(imported.out, "Просмотрено строк: 4\nДобавлено записей: 2\n"));
+  EXPECT_TRUE(Contains(imported.out, " сек\n"));
+  EXPECT_TRUE(imported.err.empty()) << imported.err;
+
+  const Outcome table = RunWith({"--from-text", dir_.File("svod.txt"), "--through-table"});
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_EQ(table.out.rfind("=====", 0), 0u) << table.out;
+
+  const Outcome shown = RunWith({"--show"});
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  std::istringstream rows(shown.out);
+  std::string header;
+  std::getline(rows, header);
+  EXPECT_EQ(header.rfind("ID\tTank\tDesignation\tFrame\tBoard\tDeck\tVolume\t", 0), 0u) << header;
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(rows, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("1\tТанк\tА-1\t12-18\tЛБ\t2\t1.25\t", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("2\tТанк\tА-2\t12-18\tЛБ\t2\t2.5\t", 0), 0u) << lines[1];
+  EXPECT_TRUE(Contains(lines[0], "\t142\tTOrva_1\t"));
+
+  const Outcome other = RunWith({"--show", "stability_elements"});
+  EXPECT_EQ(other.status, 0);
+  EXPECT_EQ(other.out.rfind("ID\t", 0), 0u);
+}
+
+TEST_F(CommandLineOnSqlite, RunsThatEndWithAMessageExitWithOne) {
+  ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"no svod.txt", {"--from-text"}, "Не могу найти файл <" + dir_.File("svod.txt") + ">"},
+      {"missing text file", {"--from-text", dir_.File("none.txt")}, "Не могу найти файл <"},
+      {"missing workbook", {"--from-excel", dir_.File("none.xlsx")}, "Не могу найти файл <"},
+      {"not a workbook", {"--from-excel", dir_.File("dunvik.mdb")}, ""},
+      {"missing table", {"--show", "Nope"}, "Таблица <Nope> не найдена"},
+  };
+  sheet::RegisterNativeEngine();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome o = RunWith(c.args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_FALSE(o.err.empty());
+    EXPECT_TRUE(Contains(o.err, c.message)) << o.err;
+  }
+  // No database file: the error names it.
+  const Outcome missing =
+      RunTankload({"--show", "--database", SqliteString(dir_.File("none.mdb"))});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Contains(missing.err, "none.mdb")) << missing.err;
+}
+
+TEST_F(CommandLineOnSqlite, WorkbookBySheetName) {
+  ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  sheet::RegisterNativeEngine();
+  const std::string workbook = dir_.File("tanks.xlsx");
+  std::filesystem::copy_file(SourceFile("examples/tanks.xlsx"), workbook);
+  const Outcome o = RunWith({"--from-excel", workbook, "--sheet", "Сводка"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(Contains(o.out, "Добавлено записей: 10\n")) << o.out;
+  const Outcome wrongSheet = RunWith({"--from-excel", workbook, "--sheet", "Нет такого"});
+  EXPECT_EQ(wrongSheet.status, 1);
+  EXPECT_FALSE(wrongSheet.err.empty());
+}
+
+// The program itself: the same commands through main(), without any display.
+TEST(Program, RunsCommandsWithoutAWindow) {
+  TempDir dir;
+  struct Case {
+    std::string name;
+    std::string args;
+    int status;
+    std::string out;
+  };
+  const std::string db = "'--database=Provider=SQLite;Data Source=" + dir.File("t.mdb") + "'";
+  const Case cases[] = {
+      {"version", "--version", 0, "tankload "},
+      {"bad usage", "--from-text --show", 2, ""},
+      {"create", "--create-database " + db, 0, "t.mdb"},
+      {"missing svod.txt beside the program", "--from-text " + db, 1, ""},
+      {"show", "--show " + db, 0, "ID\tTank\t"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string command =
+        "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= " + std::string(TANKLOAD_EXE) + " " +
+        c.args + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), c.status);
+    EXPECT_TRUE(Contains(out, c.out)) << out;
+  }
+}
+
+}  // namespace
