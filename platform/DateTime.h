@@ -14,11 +14,11 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
 // Calendar date of the whole part (truncated toward zero) and time of day of the
 // fraction, in whole milliseconds. False when the value is out of range or not finite.
-bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
-                       int& minute, int& second, int& millisecond);
+bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute,
+                       int& second, int& millisecond);
 int DayOfWeek(TDateTime value);  // 1 = Sunday ... 7 = Saturday
 
-TDateTime Now();        // local date and time, millisecond resolution
+TDateTime Now();  // local date and time, millisecond resolution
 TDateTime NowUtc();
 // Bias of the local time zone in minutes, standard time (local + bias = UTC).
 int LocalZoneBiasMinutes();
@@ -31,6 +31,10 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value,
 
 // A date in the order of fs.ShortDateFormat with fs.DateSeparator, optionally followed
 // by a time (h[:n[:s[.z]]] with fs.TimeSeparator, optional AM/PM); or a time alone.
+// Blanks around are allowed. The date needs all three fields; a year of one or two
+// digits falls within 50 years of the current one. A time needs a separator or an
+// AM/PM marker, so a plain number is no date-time. The milliseconds follow "." or the
+// decimal separator (".5" is 500 ms).
 bool TryStrToDateTime(std::string_view text, TDateTime& value,
                       const TFormatSettings& fs = FormatSettings);
 

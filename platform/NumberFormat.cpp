@@ -141,10 +141,11 @@ std::string FormatSection(std::string_view sec, double value, bool withSign,
     return std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
   }
   if (l.scientific) {
-    char buf[64];
-    const int precision = l.maxDec;
+    char buf[128];
+    const int precision = l.maxDec < 40 ? l.maxDec : 40;
     auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
                            precision);
+    if (r.ec != std::errc()) return FloatToStrGeneral(value, fs);
     std::string_view t(buf, static_cast<std::size_t>(r.ptr - buf));
     const std::size_t e = t.find('e');
     std::string_view mant = t.substr(0, e);

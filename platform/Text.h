@@ -41,7 +41,10 @@ enum class TextEncoding { Utf8, Utf8Bom, Utf16LE, Utf16BE, Windows1251 };
 
 // Converts the bytes of a loaded text file to UTF-8: a UTF-8 BOM or valid UTF-8 is taken
 // as UTF-8, a UTF-16 BOM (LE or BE) as UTF-16, anything else as Windows-1251. A file
-// that holds NUL bytes and is not UTF-16 raises EFileError naming `what` (the file).
+// that holds NUL bytes and is not UTF-16, or a UTF-16 text holding U+0000, raises
+// EFileError naming `what` (the file): the line rule would cut the text at the first NUL
+// and lose the rest silently. Malformed UTF-16 (a lone surrogate, an odd last byte)
+// gives U+FFFD.
 std::string DecodeText(std::string_view bytes, TextEncoding* detected = nullptr,
                        std::string_view what = {});
 std::string Utf16ToUtf8(std::u16string_view s);

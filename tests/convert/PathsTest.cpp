@@ -52,6 +52,9 @@ TEST(DirAdds, JoinsWithOneSeparator) {
       {"/tmp", "C:/Data/Sub", "/tmp/Data/Sub/"},
       {"/tmp", "D:Data", "/tmp/Data/"},
       {"", "", "/"},
+      // A blank sub-directory or a bare separator adds no second separator.
+      {"/tmp", "  ", "/tmp/"},
+      {"/tmp", "/", "/tmp/"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.base) + " + " + c.sub);

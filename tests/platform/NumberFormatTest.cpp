@@ -142,6 +142,9 @@ TEST(FormatFloat, PatternsUnderBothLocales) {
       {"huge value in fixed notation", "0.0000000", 1e20, "100000000000000000000.0000000",
        "100000000000000000000,0000000"},
       {"empty pattern is general", "", 0.1, "0.1", "0,1"},
+      {"more decimals than a double holds", "0.00000000000000000000000000000000000000000000000000",
+       0.5, "0.5000000000000000000000000000000000000000",
+       "0,5000000000000000000000000000000000000000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -175,6 +178,13 @@ TEST(FormatFloat, RoundsTheExactValueAndHalvesAwayFromZero) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(FormatFloat(c.pattern, c.value, PointLocale()), c.expected);
   }
+}
+
+TEST(FormatFloat, VeryLongScientificPatternStaysWithinItsBuffer) {
+  const std::string pattern = "0." + std::string(200, '0') + "E+00";
+  const std::string text = FormatFloat(pattern, 12345.678, PointLocale());
+  EXPECT_EQ(text.substr(0, 8), "1.234567");
+  EXPECT_EQ(text.substr(text.size() - 4), "E+04");
 }
 
 TEST(FormatFloat, NotFiniteValues) {
