@@ -310,8 +310,7 @@ int PositiveNumber(const Connection::Impl& c, const std::string& name, int def, 
 void OpenPostgres(Connection::Impl& c) {
   const ServerSettings s = PostgresSettings(c.settings);
   if (s.database.empty()) {
-    Fail(c,
-         "no database is named (\"Data Source=host[:port]/database\" or \"Initial Catalog\")");
+    Fail(c, "no database is named (\"Data Source=host[:port]/database\" or \"Initial Catalog\")");
   }
   int port = -1;
   if (!s.port.empty()) {
@@ -406,11 +405,11 @@ Connection::Connection(const std::string& connectionString) : impl_(std::make_un
     if (name.empty()) name = c.settings.Get("Driver");
     c.description = "ODBC data source " + (name.empty() ? std::string("(none)") : name);
   } else {
-    throw EDatabaseError(detail::Scrub(
-        "Unknown database provider \"" + provider +
-            "\" in the connection string; known providers: Microsoft.Jet.OLEDB.4.0, "
-            "Microsoft.ACE.OLEDB.12.0, SQLite, PostgreSQL, ODBC",
-        c.password));
+    throw EDatabaseError(
+        detail::Scrub("Unknown database provider \"" + provider +
+                          "\" in the connection string; known providers: Microsoft.Jet.OLEDB.4.0, "
+                          "Microsoft.ACE.OLEDB.12.0, SQLite, PostgreSQL, ODBC",
+                      c.password));
   }
 }
 

@@ -101,8 +101,8 @@ ConnectionString ConnectionString::Parse(const std::string& text) {
       }
       while (i < n && text[i] != ';' && IsBlank(text[i])) ++i;
       if (i < n && text[i] != ';') {
-        throw EDatabaseError("Invalid connection string: text after the quoted value of \"" +
-                             key + "\"");
+        throw EDatabaseError("Invalid connection string: text after the quoted value of \"" + key +
+                             "\"");
       }
       pos = i + 1;
     } else {

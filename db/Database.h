@@ -23,7 +23,7 @@ extern const char* const DesignTimeConnectionString;
 // "Name=Value;..." pairs; names compared without regard to letter case, values may be
 // quoted ("" is the empty value).
 struct ConnectionString {
-  std::map<std::string, std::string> values;  // keys upper-cased
+  std::map<std::string, std::string> values;               // keys upper-cased
   static ConnectionString Parse(const std::string& text);  // raises EDatabaseError
   std::string Get(const std::string& name, const std::string& def = {}) const;
 };

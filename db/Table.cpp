@@ -339,8 +339,8 @@ struct Table::Impl final : detail::StatementHolder {
   }
   void AddField(const std::string& name, ColumnKind kind, int intBits, bool readOnly,
                 bool fixedReadOnly) {
-    fields.push_back(std::make_unique<Field>(state, tableName, name, kind, intBits, readOnly,
-                                             fixedReadOnly));
+    fields.push_back(
+        std::make_unique<Field>(state, tableName, name, kind, intBits, readOnly, fixedReadOnly));
   }
   QSqlQuery Run(QSqlDatabase& db, const QString& sql, const QVariantList& args) const {
     QSqlQuery q(db);
@@ -397,7 +397,8 @@ void Table::Impl::LoadSqliteColumns(QSqlDatabase& db) {
     if (c.hidden == 1) continue;  // hidden columns of virtual tables
     const bool generated = c.hidden == 2 || c.hidden == 3;
     // A single INTEGER PRIMARY KEY is the row id: the database numbers new rows.
-    const bool rowId = pkCount == 1 && c.pk == 1 && c.type.compare("INTEGER", Qt::CaseInsensitive) == 0;
+    const bool rowId =
+        pkCount == 1 && c.pk == 1 && c.type.compare("INTEGER", Qt::CaseInsensitive) == 0;
     AddField(detail::ToStd(c.name), SqliteKind(c.type), 64, generated || rowId, generated);
   }
 }
@@ -475,8 +476,7 @@ void Table::Impl::LoadOtherColumns(QSqlDatabase& db) {
       default:
         break;
     }
-    AddField(detail::ToStd(f.name()), kind, 64, f.isAutoValue() || f.isReadOnly(),
-             f.isReadOnly());
+    AddField(detail::ToStd(f.name()), kind, 64, f.isAutoValue() || f.isReadOnly(), f.isReadOnly());
   }
 }
 
@@ -491,8 +491,8 @@ QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool
       columns += ", ";
       marks += ", ";
     }
-    columns += db.driver()->escapeIdentifier(detail::ToQt(fields[i]->Name()),
-                                             QSqlDriver::FieldName);
+    columns +=
+        db.driver()->escapeIdentifier(detail::ToQt(fields[i]->Name()), QSqlDriver::FieldName);
     marks += "?";
   }
   const QString sql = columns.isEmpty()

@@ -36,14 +36,19 @@ TEST(ConnectionString, ParsesPairs) {
     std::map<std::string, std::string> expected;
   };
   const Case cases[] = {
-      {"plain", "Provider=SQLite;Data Source=a.db", {{"PROVIDER", "SQLite"}, {"DATA SOURCE", "a.db"}}},
-      {"blanks around names and values", " Provider = SQLite ; User ID = Admin ;",
+      {"plain",
+       "Provider=SQLite;Data Source=a.db",
+       {{"PROVIDER", "SQLite"}, {"DATA SOURCE", "a.db"}}},
+      {"blanks around names and values",
+       " Provider = SQLite ; User ID = Admin ;",
        {{"PROVIDER", "SQLite"}, {"USER ID", "Admin"}}},
       {"empty quoted value", "Password=\"\";Mode=x", {{"PASSWORD", ""}, {"MODE", "x"}}},
-      {"quoted value keeps ; and doubled quotes", "Password=\"a;b\"\"c\"",
+      {"quoted value keeps ; and doubled quotes",
+       "Password=\"a;b\"\"c\"",
        {{"PASSWORD", "a;b\"c"}}},
       {"single quotes", "Password='it''s'", {{"PASSWORD", "it's"}}},
-      {"quote inside a name is no quoting", "Jet OLEDB:Don't Copy=False",
+      {"quote inside a name is no quoting",
+       "Jet OLEDB:Don't Copy=False",
        {{"JET OLEDB:DON'T COPY", "False"}}},
       {"empty pairs skipped", ";;Provider=x;;", {{"PROVIDER", "x"}}},
       {"value with =", "Data Source=a=b", {{"DATA SOURCE", "a=b"}}},
@@ -150,7 +155,8 @@ TEST(Connection, DescribesTheDatabaseWithoutItsPassword) {
        "PostgreSQL database ships on db.example:5433"},
       {"separate pairs", "Provider=PostgreSQL;Host=h;Port=5432;Initial Catalog=c;Password=pw1",
        "PostgreSQL database c on h:5432"},
-      {"IPv6 host", "Provider=PostgreSQL;Data Source=[::1]:5432/d", "PostgreSQL database d on ::1:5432"},
+      {"IPv6 host", "Provider=PostgreSQL;Data Source=[::1]:5432/d",
+       "PostgreSQL database d on ::1:5432"},
       {"no host", "Provider=PostgreSQL;Database=d", "PostgreSQL database d on localhost"},
       {"ODBC", "Provider=ODBC;Data Source=Ships;Password=pw1", "ODBC data source Ships"},
       {"SQLite", "Provider=SQLite;Data Source=x.db", "SQLite database x.db"},
@@ -368,9 +374,8 @@ TEST(Connection, PostgresLoginAndRefusals) {
     const std::size_t slash = source.find('/');
     db::Connection connection("Provider=PostgreSQL;Host=" + source.substr(0, colon) +
                               ";Port=" + source.substr(colon + 1, slash - colon - 1) +
-                              ";Initial Catalog=" + source.substr(slash + 1) +
-                              ";User ID=" + good.Get("User ID") +
-                              ";Password=" + good.Get("Password"));
+                              ";Initial Catalog=" + source.substr(slash + 1) + ";User ID=" +
+                              good.Get("User ID") + ";Password=" + good.Get("Password"));
     connection.Open();
     EXPECT_TRUE(connection.Connected());
   }

@@ -66,12 +66,12 @@ inline std::string PgConnectionString() {
   return v ? v : "";
 }
 
-#define TANKLOAD_REQUIRE_PG()                                                          \
-  do {                                                                                 \
-    if (::dbtest::PgConnectionString().empty()) {                                      \
+#define TANKLOAD_REQUIRE_PG()                                                           \
+  do {                                                                                  \
+    if (::dbtest::PgConnectionString().empty()) {                                       \
       GTEST_SKIP() << "TANKLOAD_TEST_PG is not set: no PostgreSQL server to test with " \
-                      "(scripts/pg-start starts one)";                                 \
-    }                                                                                  \
+                      "(scripts/pg-start starts one)";                                  \
+    }                                                                                   \
   } while (0)
 
 inline std::string Std(const QString& s) { return s.toUtf8().toStdString(); }

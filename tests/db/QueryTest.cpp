@@ -87,9 +87,10 @@ TEST_P(QueryTest, RefusedStatementNamesTheCauseAndTheStatement) {
   } catch (const EDatabaseError& e) {
     const std::string message = e.what();
     EXPECT_EQ(message.rfind(db_->connection().Describe() + ": ", 0), 0u) << message;
-    EXPECT_NE(message.find(GetParam() == db::Engine::SQLite ? "no such table: Nowhere"
-                                                            : "relation \"nowhere\" does not exist"),
-              std::string::npos)
+    EXPECT_NE(
+        message.find(GetParam() == db::Engine::SQLite ? "no such table: Nowhere"
+                                                      : "relation \"nowhere\" does not exist"),
+        std::string::npos)
         << message;
     EXPECT_NE(message.find("(statement: Insert Into Nowhere (Tank) Values ('x'))"),
               std::string::npos)
@@ -156,8 +157,7 @@ TEST_P(QueryTest, ClosedConnectionIsAnError) {
     query.ExecSQL();
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              db_->connection().Describe() + ": the connection is not open");
+    EXPECT_EQ(std::string(e.what()), db_->connection().Describe() + ": the connection is not open");
   }
   db_->Reopen();
 }
@@ -219,9 +219,9 @@ TEST_P(QueryTest, LockHeldByAnotherConnection) {
     } catch (const EDatabaseError& e) {
       const std::string message = e.what();
       EXPECT_EQ(message.rfind(waiter.Describe() + ": ", 0), 0u) << message;
-      EXPECT_NE(message.find(GetParam() == db::Engine::SQLite ? "database is locked"
-                                                              : "lock timeout"),
-                std::string::npos)
+      EXPECT_NE(
+          message.find(GetParam() == db::Engine::SQLite ? "database is locked" : "lock timeout"),
+          std::string::npos)
           << message;
     }
     const auto waited = std::chrono::steady_clock::now() - start;

@@ -59,9 +59,9 @@ class RecordInsertTest : public BothEngines {
   }
   // The columns of the row with that ID, as one text ("|" between, "NULL" for null).
   std::string Row(int id) {
-    QSqlQuery q = dbtest::Exec(db_->database(), std::string("SELECT ") + kColumns +
-                                                    " FROM FromExcel WHERE ID = " +
-                                                    std::to_string(id));
+    QSqlQuery q =
+        dbtest::Exec(db_->database(), std::string("SELECT ") + kColumns +
+                                          " FROM FromExcel WHERE ID = " + std::to_string(id));
     if (!q.next()) return "(no row)";
     std::string out;
     for (int i = 0; i < 8; ++i) {

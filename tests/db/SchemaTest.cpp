@@ -20,8 +20,8 @@ class SchemaTest : public BothEngines {
   bool TableExists(const std::string& name) {
     if (GetParam() == db::Engine::SQLite) {
       return Scalar(db_->database(),
-                    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = '" +
-                        name + "'")
+                    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = '" + name +
+                        "'")
                  .toInt() == 1;
     }
     return !Scalar(db_->database(), "SELECT to_regclass('" + name + "')::text").isNull();
