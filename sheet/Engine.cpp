@@ -1,24 +1,140 @@
 #include "sheet/Engine.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "platform/Text.h"
 #include "sheet/TextWriter.h"
 #include "sheet/Workbook.h"
 
+extern char** environ;
+
 namespace sheet {
 namespace {
+
+// ---------------------------------------------------------------------------------------
+// Workbooks the readers do not handle (.xlsb, Excel 2.1-4.0 worksheets) are converted to
+// .xlsx by LibreOffice when it is installed, in a private profile and a temporary folder
+// that lives as long as the workbook is open.
+
+constexpr auto kOfficeTimeLimit = std::chrono::seconds(180);
+
+// The office program: $TANKLOAD_SOFFICE when set ("" turns the conversion off), else
+// soffice or libreoffice on the PATH.
+std::string FindOffice() {
+  if (const char* chosen = std::getenv("TANKLOAD_SOFFICE")) return chosen;
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path ? path : "/usr/bin:/bin";
+  while (!dirs.empty()) {
+    const auto colon = dirs.find(':');
+    const std::string dir(dirs.substr(0, colon));
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    for (const char* name : {"soffice", "libreoffice"}) {
+      const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+  }
+  return "";
+}
+
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tankload-office-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+      throw WorkbookError(std::string("Cannot create a temporary folder: ") + std::strerror(errno));
+    }
+    path_ = pattern;
+  }
+  ~TemporaryFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Runs the office converter on `path` into `folder`; the path of the .xlsx it wrote, or
+// a text saying why there is none.
+std::string ConvertWithOffice(const std::string& office, const std::string& path,
+                              const std::filesystem::path& folder, std::string& why) {
+  const std::filesystem::path out = folder / "out";
+  std::filesystem::create_directories(out);
+  std::vector<std::string> args = {office,
+                                   "-env:UserInstallation=file://" + (folder / "profile").string(),
+                                   "--headless",
+                                   "--norestore",
+                                   "--convert-to",
+                                   "xlsx",
+                                   "--outdir",
+                                   out.string(),
+                                   path};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, office.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) {
+    why = "LibreOffice (" + office + ") cannot be started: " + std::strerror(spawned);
+    return "";
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kOfficeTimeLimit;
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      why = "LibreOffice did not finish the conversion in time";
+      return "";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::kill(-pid, SIGKILL);  // helpers it may have left behind
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(out, ec)) {
+    if (entry.is_regular_file()) return entry.path().string();
+  }
+  why = "LibreOffice could not convert it either";
+  return "";
+}
 
 // One open workbook. The reader is made when the worksheets are first asked for.
 struct Book {
   std::string path;
+  std::unique_ptr<TemporaryFolder> converted;  // declared before the reader that uses it
   std::unique_ptr<WorkbookReader> reader;
   std::vector<std::string> sheetNames;
   bool closed = false;
@@ -26,11 +142,37 @@ struct Book {
   WorkbookReader& Reader() {
     if (closed) throw AutomationError("The workbook " + path + " has been closed");
     if (!reader) {
-      auto opened = OpenWorkbook(path);
+      std::unique_ptr<WorkbookReader> opened;
+      try {
+        opened = OpenWorkbook(path);
+      } catch (const UnsupportedWorkbookError& e) {
+        opened = OpenThroughOffice(e);
+      }
       sheetNames = opened->SheetNames();
       reader = std::move(opened);
     }
     return *reader;
+  }
+
+ private:
+  std::unique_ptr<WorkbookReader> OpenThroughOffice(const UnsupportedWorkbookError& e) {
+    const std::string office = FindOffice();
+    if (office.empty()) {
+      throw WorkbookError(std::string(e.what()) +
+                          " (LibreOffice, which could convert it, is not installed)");
+    }
+    auto folder = std::make_unique<TemporaryFolder>();
+    std::string why;
+    const std::string copy = ConvertWithOffice(office, path, folder->path(), why);
+    if (copy.empty()) throw WorkbookError(std::string(e.what()) + "; " + why);
+    try {
+      auto opened = OpenWorkbook(copy);
+      converted = std::move(folder);
+      return opened;
+    } catch (const WorkbookError& second) {
+      throw WorkbookError(std::string(e.what()) +
+                          "; LibreOffice's copy does not read either: " + second.what());
+    }
   }
 };
 
@@ -45,6 +187,7 @@ struct Instance {
   void Close(const std::shared_ptr<Book>& book) {
     book->closed = true;
     book->reader.reset();
+    book->converted.reset();
     std::erase(books, book);
   }
 };

@@ -13,6 +13,13 @@
 // is reported with its cause when the worksheet is looked up, and opening the file in a
 // fresh instance is not mistaken for the remedy.
 //
+// A workbook of a kind the readers do not handle (a binary .xlsb, an Excel 2.1-4.0
+// worksheet, an encrypted workbook) is handed to LibreOffice when it is installed
+// (soffice on the PATH, or the program named by $TANKLOAD_SOFFICE; an empty value turns
+// this off): it converts the file to .xlsx in a private profile and a temporary folder,
+// within three minutes, and the engine reads that copy. When neither works the error
+// says so.
+//
 // The running instance: the last instance created in this process that has not been
 // told to quit and that someone still holds a reference to. An instance whose last
 // reference is dropped goes away with its open workbooks, as an invisible application

@@ -161,8 +161,8 @@ ZipKind ClassifyZip(const std::string& path) {
     }
   }
   if (EndsWithNoCase(mainPart, ".bin") || contentType.find(".binary.") != std::string::npos) {
-    throw WorkbookError("Unsupported workbook: " + path +
-                        " is a binary workbook (.xlsb); save it as .xlsx or .xls");
+    throw UnsupportedWorkbookError("Unsupported workbook: " + path +
+                                   " is a binary workbook (.xlsb); save it as .xlsx or .xls");
   }
   if (contentType.find("spreadsheetml") != std::string::npos ||
       contentType.find("ms-excel") != std::string::npos) {
@@ -216,10 +216,14 @@ std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const Read
   if (got == head.size() && head == kCompoundSignature) {
     try {
       return OpenXls(path, limits);
-    } catch (const WorkbookError&) {
-      if (LooksEncryptedPackage(path)) {
-        throw WorkbookError("Encrypted workbook: " + path +
-                            " is protected by a password; save it without one and try again");
+    } catch (const WorkbookError& e) {
+      // A password-protected .xlsx comes as a compound file with an encrypted package;
+      // the .xls reader names a protected .xls in its own message.
+      if (LooksEncryptedPackage(path) ||
+          std::string_view(e.what()).find("encrypted") != std::string_view::npos) {
+        throw UnsupportedWorkbookError(
+            "Encrypted workbook: " + path +
+            " is protected by a password; save it without one and try again");
       }
       throw;
     }
@@ -230,8 +234,8 @@ std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const Read
   }
   if (got >= 4 && head[0] == 0x09 && (head[1] == 0x00 || head[1] == 0x02 || head[1] == 0x04) &&
       head[3] == 0x00) {
-    throw WorkbookError("Unsupported workbook: " + path +
-                        " is an Excel 2.1-4.0 worksheet; save it as .xls or .xlsx");
+    throw UnsupportedWorkbookError("Unsupported workbook: " + path +
+                                   " is an Excel 2.1-4.0 worksheet; save it as .xls or .xlsx");
   }
   throw WorkbookError("Not a workbook: " + path +
                       " is neither an .xlsx/.xlsm, an .ods nor an .xls workbook");

@@ -38,11 +38,20 @@ class WorkbookError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A workbook of a kind the readers do not handle: a binary workbook (.xlsb), an
+// encrypted one, an Excel 2.1-4.0 worksheet. The engine may hand such a file to an
+// office suite for conversion.
+class UnsupportedWorkbookError : public WorkbookError {
+ public:
+  using WorkbookError::WorkbookError;
+};
+
 class WorkbookReader {
  public:
   virtual ~WorkbookReader() = default;
   virtual std::vector<std::string> SheetNames() const = 0;
-  // Streams the cells of the sheet at `index` (0-based) to `sink`.
+  // Streams the cells of the sheet at `index` (0-based) to `sink`. May be called again,
+  // for the same or another sheet.
   virtual void ReadSheet(std::size_t index, CellSink& sink) = 0;
 };
 
@@ -61,7 +70,7 @@ std::unique_ptr<WorkbookReader> OpenXls(const std::string& path, const ReaderLim
 
 // Reader for a file by its content (zip with xl/workbook.xml or content.xml of an
 // OpenDocument spreadsheet, compound file with a Workbook stream); raises WorkbookError
-// for anything else.
+// for anything else, UnsupportedWorkbookError for the kinds named there.
 std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const ReaderLimits& = {});
 
 }  // namespace sheet

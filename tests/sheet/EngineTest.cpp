@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "SheetTestSupport.h"
 #include "platform/FormatSettings.h"
@@ -109,6 +111,80 @@ TEST_F(EngineTest, UnwritableTextPathGivesTheSaveMessage) {
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_EQ(sink.messages[0].rfind("Ошибка сохранения содержимого листа <Сводка>\n", 0), 0u)
       << sink.messages[0];
+}
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A workbook the readers do not handle goes to the office converter: stand-ins for it
+// that convert (copy a workbook into the output folder), fail, or are missing.
+TEST_F(EngineTest, UnsupportedWorkbookGoesThroughTheOfficeConverter) {
+  const std::string converts = dir.File("converts.sh");
+  WriteFile(converts,
+            "#!/bin/sh\n"
+            "while [ $# -gt 0 ]; do\n"
+            "  if [ \"$1\" = --outdir ]; then cp '" +
+                Fixture("tank_summary.ods") +
+                "' \"$2/copy.xlsx\"; fi\n"
+                "  shift\n"
+                "done\n");
+  const std::string fails = dir.File("fails.sh");
+  WriteFile(fails, "#!/bin/sh\nexit 1\n");
+  std::filesystem::permissions(converts, std::filesystem::perms::owner_all);
+  std::filesystem::permissions(fails, std::filesystem::perms::owner_all);
+  const std::string expected = ReadFile(Fixture("tank_summary.expected.txt"));
+  struct Case {
+    const char* name;
+    std::string office;
+    std::string message;  // "" for success
+  } cases[] = {
+      {"converter writes a copy", converts, ""},
+      {"converter fails", fails,
+       "Ошибка доступа к книге/листу\nEncrypted workbook: BOOK is protected by a password; save "
+       "it without one and try again; LibreOffice could not convert it either"},
+      {"no converter", "",
+       "Ошибка доступа к книге/листу\nEncrypted workbook: BOOK is protected by a password; save "
+       "it without one and try again (LibreOffice, which could convert it, is not installed)"},
+      {"converter cannot start", dir.File("absent-office"), "cannot be started"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedEnv office("TANKLOAD_SOFFICE", c.office);
+    const std::string book = Fixture("encrypted.xlsx");
+    const std::string text = dir.File("out.txt");
+    sink.messages.clear();
+    const std::string result = SaveSheetAsText(book, "", text);
+    if (c.message.empty()) {
+      EXPECT_EQ(result, text);
+      EXPECT_EQ(ReadFile(text), expected);
+      EXPECT_EQ(sink.messages, std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(result, "");
+      ASSERT_EQ(sink.messages.size(), 1u);
+      std::string message = c.message;
+      if (auto at = message.find("BOOK"); at != std::string::npos) message.replace(at, 4, book);
+      EXPECT_NE(sink.messages[0].find(message), std::string::npos) << sink.messages[0];
+    }
+  }
 }
 
 // The automation members, called directly.
