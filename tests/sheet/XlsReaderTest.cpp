@@ -197,6 +197,13 @@ TEST(XlsReader, SharedStringsSplitAcrossContinueRecords) {
                T(4, 0, "tail")});
 }
 
+TEST(XlsReader, SharedStringsLongerThanARecord) {
+  std::string cyrillic;
+  for (int i = 0; i < 5000; ++i) cyrillic += "Ж";
+  ExpectCells(ReadSheet(kData + "sst_long_strings.xls", 0),
+              {T(0, 0, std::string(10000, 'x')), T(1, 0, cyrillic + "end"), T(2, 0, "short")});
+}
+
 TEST(XlsReader, WorkbookStreamInTheMiniStream) {
   ExpectCells(ReadSheet(kData + "mini_stream.xls", 0), {T(0, 0, "tiny"), N(0, 1, 7)});
 }

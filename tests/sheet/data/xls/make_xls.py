@@ -211,10 +211,30 @@ def string_record(text):
     return record(0x0207, xl_string(text))
 
 
-def sst(strings):
-    """The shared string table in one record."""
-    body = struct.pack("<II", len(strings), len(strings))
-    return record(0x00FC, body + b"".join(xl_string(t) for t in strings))
+def sst(strings, limit=8224):
+    """The shared string table, split into CONTINUE records of at most `limit` bytes the way
+    Excel splits it: a string header never crosses a boundary; characters that do go on
+    in the next record after a re-stated option byte."""
+    bodies = [bytearray(struct.pack("<II", len(strings), len(strings)))]
+    for text in strings:
+        try:
+            raw, wide = text.encode("latin-1"), False
+        except UnicodeEncodeError:
+            raw, wide = text.encode("utf-16-le"), True
+        width = 2 if wide else 1
+        if len(bodies[-1]) + 3 + width > limit:
+            bodies.append(bytearray())
+        bodies[-1] += struct.pack("<HB", len(raw) // width, 1 if wide else 0)
+        while raw:
+            room = (limit - len(bodies[-1])) // width * width
+            bodies[-1] += raw[:room]
+            raw = raw[room:]
+            if raw:
+                bodies.append(bytearray([1 if wide else 0]))
+    out = record(0x00FC, bytes(bodies[0]))
+    for body in bodies[1:]:
+        out += record(0x003C, bytes(body))
+    return out
 
 
 def workbook(sheets, strings=(), formats=(), date1904=False, globals_extra=b"",
@@ -337,6 +357,14 @@ def sst_continue():
     write("sst_continue.xls", compound_file({"Workbook": data}))
 
 
+def long_strings():
+    """Strings longer than one record, split by the table writer as Excel splits them."""
+    strings = ["x" * 10000, "Ж" * 5000 + "end", "short"]
+    cells = b"".join(labelsst(i, 0, i) for i in range(len(strings)))
+    data = workbook([("Long", 0, cells)], strings)
+    write("sst_long_strings.xls", compound_file({"Workbook": data}))
+
+
 def small_in_mini_stream():
     cells = label(0, 0, "tiny") + rk(0, 1, rk_int(7))
     data = workbook([("Mini", 0, cells)])
@@ -394,10 +422,36 @@ def hostile():
     write("bad_biff4.xls", record(0x0409, struct.pack("<HHH", 0, 0x0010, 0)) + eof())
 
 
+def big_summary(path, rows=20000):
+    """A tank summary of `rows` rows by 21 columns (Cyrillic text and numbers) for timing
+    the reader; not a test fixture. Written with 4096-byte sectors."""
+    names = ["Цистерна № %d" % i for i in range(200)]
+    boards = ["ЛБ", "ПрБ", "ДП"]
+    strings = names + boards
+    cells = bytearray()
+    for r in range(rows):
+        cells += labelsst(r, 0, r % len(names))
+        cells += labelsst(r, 1, len(names) + r % 3)
+        cells += rk(r, 2, rk_int(r % 300))
+        for c in range(3, 21):
+            if c % 3 == 0:
+                cells += rk(r, c, rk_int(r * c % 100000))
+            else:
+                cells += number(r, c, r * 1.25 + c / 7.0)
+    data = workbook([("Сводка", 0, bytes(cells))], strings)
+    with open(path, "wb") as f:
+        f.write(compound_file({"Workbook": data}, sector_shift=12))
+
+
 if __name__ == "__main__":
+    import sys
+    if len(sys.argv) == 3 and sys.argv[1] == "--big":
+        big_summary(sys.argv[2])
+        sys.exit(0)
     tank_summary()
     types()
     dates_1904()
     sst_continue()
+    long_strings()
     small_in_mini_stream()
     hostile()
