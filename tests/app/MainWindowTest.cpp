@@ -1,0 +1,278 @@
+// The main window under the offscreen platform: components, the two commands in both
+// modes, the grid, messages, the file chooser and the settings file.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QTableView>
+#include <QTimer>
+
+#include "AppTestSupport.h"
+#include "app/MainWindow.h"
+#include "platform/Exception.h"
+#include "sheet/Engine.h"
+
+using namespace apptest;
+
+namespace {
+
+int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApplication();
+    sheet::RegisterNativeEngine();
+    {
+      db::Connection c(SqliteString(dir_.File("dunvik.mdb")));
+      c.Open(true);
+      db::CreateSchema(c);
+    }
+    std::filesystem::copy_file(SourceFile("examples/svod.txt"), dir_.File("svod.txt"));
+    options_.connectionString = SqliteString(dir_.File("dunvik.mdb"));
+    options_.iniPath = dir_.File("tankload.ini");
+    options_.programDirectory = dir_.Dir();
+    options_.showMessage = [this](const std::string& text) { messages_.push_back(text); };
+  }
+
+  std::unique_ptr<TForm1> Open() {
+    auto form = std::make_unique<TForm1>(options_);
+    form->show();
+    QApplication::processEvents();
+    return form;
+  }
+  static std::string Log(const TForm1& form) { return Std(form.Memo1->toPlainText()); }
+  static void SaveArtifact(QWidget& widget, const std::string& name) {
+    const QString dir = TANKLOAD_ARTIFACTS_DIR;
+    QDir().mkpath(dir);
+    EXPECT_TRUE(widget.grab().save(dir + "/" + QString::fromStdString(name)));
+  }
+
+  TempDir dir_;
+  app::WindowOptions options_;
+  std::vector<std::string> messages_;
+};
+
+TEST_F(Window, StartsWithItsDesignTimeSettings) {
+  auto form = Open();
+  EXPECT_EQ(form->windowTitle(), "Form1");
+  EXPECT_EQ(form->size(), QSize(734, 717));
+  for (const char* name : {"Panel_Top", "Panel_Work", "Panel_Bottom", "Splitter1", "DBGrid1",
+                           "Bt_FromXls", "CkB_ThroughTtable", "Panel1", "Memo1", "Bt_FromTxt"}) {
+    EXPECT_NE(form->findChild<QWidget*>(name), nullptr) << name;
+  }
+  EXPECT_NE(form->findChild<QFileDialog*>("Dlg_Open"), nullptr);
+  EXPECT_EQ(form->Bt_FromXls->text(), "From Excel");
+  EXPECT_EQ(form->Bt_FromTxt->text(), "From Text");
+  EXPECT_EQ(Std(form->CkB_ThroughTtable->text()), "Вставлять записи через таблицу (пусто - SQL)");
+  EXPECT_FALSE(form->CkB_ThroughTtable->isChecked());
+  EXPECT_EQ(form->Bt_FromXls->geometry(), QRect(4, 4, 93, 25));
+  EXPECT_EQ(form->Bt_FromTxt->geometry(), QRect(100, 4, 75, 25));
+  EXPECT_EQ(form->Panel_Top->height(), 37);
+  EXPECT_EQ(form->Panel_Bottom->height(), 41);
+  EXPECT_EQ(form->Panel1->height(), 252);
+
+  EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
+  EXPECT_TRUE(form->Memo1->isReadOnly());
+  EXPECT_EQ(form->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(form->Memo1->font().pixelSize(), 15);
+  EXPECT_TRUE(QFontInfo(form->Memo1->font()).fixedPitch())
+      << Std(QFontInfo(form->Memo1->font()).family());
+
+  EXPECT_EQ(form->Bt_FromXls->nextInFocusChain(), form->CkB_ThroughTtable);
+  EXPECT_EQ(form->CkB_ThroughTtable->nextInFocusChain(), form->Bt_FromTxt);
+  EXPECT_EQ(form->DataSource1->tableName().toLower(), "stability_elements");
+  EXPECT_EQ(form->DataSource1->editStrategy(), QSqlTableModel::OnFieldChange);
+  EXPECT_EQ(form->LastXlsFile(), dir_.Dir() + "*.xls");
+}
+
+TEST_F(Window, FromTextInBothModesLogsAndShowsTheTable) {
+  auto form = Open();
+
+  form->Bt_FromTxt->click();
+  const std::string first = Log(*form);
+  EXPECT_EQ(first.rfind("Delete records: 0\n5 ----", 0), 0u) << first;
+  EXPECT_EQ(Occurrences(first, "Добавлено записей: 10\n"), 1) << first;
+  EXPECT_EQ(form->DataSource1->tableName().toLower(), "fromexcel");
+  EXPECT_EQ(form->DataSource1->rowCount(), 10);
+  EXPECT_TRUE(messages_.empty());
+
+  // The check box is read at the click: the table run appends below the log.
+  form->CkB_ThroughTtable->setChecked(true);
+  form->Bt_FromTxt->click();
+  const std::string second = Log(*form);
+  EXPECT_EQ(second.rfind(first, 0), 0u);
+  EXPECT_EQ(Occurrences(second, "Добавлено записей: 10\n"), 2) << second;
+  EXPECT_EQ(form->DataSource1->rowCount(), 20);
+  EXPECT_TRUE(form->Bt_FromTxt->isEnabled());
+  EXPECT_TRUE(form->Lb_Progress->text().isEmpty());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  SaveArtifact(*form, "window-after-run.png");
+
+  // Back to SQL statements: a fresh log, the project's rows replaced.
+  form->CkB_ThroughTtable->setChecked(false);
+  form->Bt_FromTxt->click();
+  EXPECT_EQ(Log(*form).rfind("Delete records: 20\n", 0), 0u);
+  EXPECT_EQ(form->DataSource1->rowCount(), 10);
+}
+
+TEST_F(Window, GridEditsRowsInPlace) {
+  auto form = Open();
+  form->Bt_FromTxt->click();
+  QSqlTableModel& model = *form->DataSource1;
+  const int column = model.record().indexOf("Designation");
+  ASSERT_GE(column, 0);
+  const QModelIndex cell = model.index(0, column);
+  const QString before = model.data(cell).toString();
+  ASSERT_TRUE(model.setData(cell, "ТТ-1а"));
+
+  db::Connection check(options_.connectionString);
+  check.Open();
+  EXPECT_EQ(Column(check.Database(), "SELECT Designation FROM FromExcel ORDER BY ID LIMIT 1"),
+            std::vector<std::string>{"ТТ-1а"});
+  EXPECT_EQ(Std(before), "ТТ-1");
+}
+
+TEST_F(Window, NoSecondCommandDuringARun) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 5000; ++i) lines.push_back(DataLine("Р-" + std::to_string(i)));
+  WriteFile(dir_.File("svod.txt"), Lines(lines));
+  auto form = Open();
+  bool fired = false;
+  bool enabledDuringRun = true;
+  bool runningDuringRun = false;
+  QString progress;
+  QTimer::singleShot(0, form.get(), [&] {
+    fired = true;
+    enabledDuringRun = form->Bt_FromTxt->isEnabled() || form->Bt_FromXls->isEnabled();
+    runningDuringRun = form->RunInProgress();
+    progress = form->Lb_Progress->text();
+    form->Bt_FromTxt->click();
+    form->Bt_FromTxtClick();
+  });
+
+  form->Bt_FromTxt->click();
+
+  EXPECT_TRUE(fired);
+  EXPECT_FALSE(enabledDuringRun);
+  EXPECT_TRUE(runningDuringRun);
+  EXPECT_TRUE(progress.startsWith("Обработано строк: ")) << Std(progress);
+  EXPECT_TRUE(progress.endsWith(" из 5000")) << Std(progress);
+  EXPECT_EQ(Occurrences(Log(*form), "Добавлено записей: 5000"), 1);
+  EXPECT_EQ(Occurrences(Log(*form), "Delete records: "), 1);
+}
+
+TEST_F(Window, MessagesAndErrorsLeaveTheWindowUsable) {
+  auto form = Open();
+  std::filesystem::remove(dir_.File("svod.txt"));
+  form->Bt_FromTxt->click();
+  EXPECT_EQ(messages_,
+            std::vector<std::string>{"Не могу найти файл <" + dir_.File("svod.txt") + ">"});
+  EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
+
+  std::filesystem::copy_file(SourceFile("examples/svod.txt"), dir_.File("svod.txt"));
+  {
+    db::Connection c(options_.connectionString);
+    c.Open();
+    Exec(c.Database(),
+         "CREATE TRIGGER refuse BEFORE INSERT ON FromExcel WHEN "
+         "NEW.Designation = 'БЦ-2' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  }
+  messages_.clear();
+  form->Bt_FromTxt->click();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_NE(messages_[0].find(app::kRolledBackNote), std::string::npos) << messages_[0];
+  EXPECT_TRUE(form->Bt_FromTxt->isEnabled());
+  EXPECT_EQ(form->DataSource1->tableName().toLower(), "stability_elements");
+
+  {
+    db::Connection c(options_.connectionString);
+    c.Open();
+    Exec(c.Database(), "DROP TRIGGER refuse");
+  }
+  messages_.clear();
+  form->Bt_FromTxt->click();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(form->DataSource1->rowCount(), 10);
+}
+
+TEST_F(Window, FromExcelUsesTheChooserAndTheSettingsFileKeepsTheChoice) {
+  const std::string workbook = dir_.File("Сводки/tanks.xlsx");
+  std::filesystem::create_directory(dir_.File("Сводки"));
+  std::filesystem::copy_file(SourceFile("examples/tanks.xlsx"), workbook);
+  struct Seen {
+    std::string directory;
+    QStringList selected;
+    QStringList filters;
+  };
+  std::vector<Seen> seen;
+  bool choose = false;
+  options_.execDialog = [&](QFileDialog& dialog) {
+    seen.push_back(
+        {Std(dialog.directory().absolutePath()), dialog.selectedFiles(), dialog.nameFilters()});
+    if (!choose) return false;
+    dialog.selectFile(QString::fromStdString(workbook));
+    return true;
+  };
+
+  {
+    auto form = Open();
+    form->Bt_FromXls->click();  // cancelled
+    EXPECT_EQ(form->LastXlsFile(), dir_.Dir() + "*.xls");
+    EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
+    choose = true;
+    form->CkB_ThroughTtable->setChecked(true);
+    form->Bt_FromXls->click();
+    EXPECT_EQ(form->LastXlsFile(), workbook);
+    EXPECT_EQ(Occurrences(Log(*form), "Добавлено записей: 10\n"), 1);
+    EXPECT_EQ(form->DataSource1->rowCount(), 10);
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].directory, dir_.Dir().substr(0, dir_.Dir().size() - 1));
+  EXPECT_EQ(seen[0].filters, (QStringList{"*.xls *.xlsx *.xlsm *.ods", "Все файлы (*)"}));
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_NE(ReadFile(options_.iniPath).find("[Saved values]\nLastXlsFile=" + workbook + "\n"),
+            std::string::npos)
+      << ReadFile(options_.iniPath);
+
+  // The next start offers the workbook's folder and name.
+  auto form = Open();
+  EXPECT_EQ(form->LastXlsFile(), workbook);
+  choose = false;
+  form->Bt_FromXls->click();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2].directory, dir_.File("Сводки"));
+  EXPECT_EQ(seen[2].selected, QStringList{QString::fromStdString(workbook)});
+}
+
+TEST_F(Window, UnwritableSettingsFileIsReportedOnce) {
+  options_.iniPath = dir_.File("gone/tankload.ini");
+  { auto form = Open(); }
+  EXPECT_EQ(messages_, std::vector<std::string>{"Unable to write to " + options_.iniPath});
+}
+
+TEST_F(Window, StartUpFailsWithoutTheDatabase) {
+  options_.connectionString = SqliteString(dir_.File("none.mdb"));
+  EXPECT_THROW(TForm1 form(options_), Exception);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("none.mdb")));
+}
+
+}  // namespace
