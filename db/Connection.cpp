@@ -411,6 +411,13 @@ Connection::Connection(const std::string& connectionString) : impl_(std::make_un
                           "Microsoft.ACE.OLEDB.12.0, SQLite, PostgreSQL, ODBC",
                       c.password));
   }
+  // The Qt connection exists from here on, so a model made before Open shares it.
+  const char* driver = c.engine == Engine::SQLite       ? "QSQLITE"
+                       : c.engine == Engine::PostgreSQL ? "QPSQL"
+                                                        : "QODBC";
+  if (QSqlDatabase::isDriverAvailable(driver)) {
+    c.db = QSqlDatabase::addDatabase(driver, detail::ToQt(c.qtName));
+  }
 }
 
 Connection::~Connection() {

@@ -195,6 +195,7 @@ TEST(Connection, RefusesFilesThatAreNoSqliteDatabase) {
   jet.replace(4, 15, "Standard Jet DB");
   std::string ace(4096, '\0');
   ace.replace(4, 15, "Standard ACE DB");
+  std::string damaged(std::string("SQLite format 3") + '\0' + std::string(4080, '\x5a'));
   struct Case {
     const char* name;
     std::string content;
@@ -206,6 +207,7 @@ TEST(Connection, RefusesFilesThatAreNoSqliteDatabase) {
       {"empty file", "", "the file is empty, not a database"},
       {"text file", "Tank\tFrame\n", "the file is not an SQLite database"},
       {"short header", "SQLite", "the file is not an SQLite database"},
+      {"damaged database", damaged, "file is not a database"},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -315,7 +317,10 @@ TEST(Connection, EachConnectionHasItsOwnQtConnection) {
   {
     db::Connection a(SqliteString(dir.File("a.db")));
     db::Connection b(SqliteString(dir.File("a.db")));
+    const QString before = a.Database().connectionName();  // exists before Open already
+    EXPECT_FALSE(before.isEmpty());
     a.Open();
+    EXPECT_EQ(a.Database().connectionName(), before);
     b.Open();
     nameA = a.Database().connectionName();
     EXPECT_NE(nameA, b.Database().connectionName());
