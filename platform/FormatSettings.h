@@ -24,7 +24,9 @@ struct TFormatSettings {
   std::array<std::string, 7> LongDayNames{};
 };
 
-// The process-wide settings. Assign a whole object to replace them.
+// The process-wide settings, filled from the environment during static initialisation
+// (so other static initialisers must not read them). Assign a whole object to replace
+// them.
 extern TFormatSettings FormatSettings;
 
 namespace platform {

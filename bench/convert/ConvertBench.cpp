@@ -18,6 +18,8 @@ namespace {
 
 constexpr std::size_t kCells = 4096;
 
+// The C library's routines read "." under the C locale, so every run uses a "." locale.
+
 // Figures as tank tables hold them: volumes, weights and coordinates with up to three
 // decimals, some negative, some whole.
 std::vector<double> Doubles() {
@@ -47,10 +49,8 @@ std::vector<std::string> IntegerCells() {
   return out;
 }
 
-// The C library's routines read "." under the C locale, so every run uses it.
-const platform::ScopedFormatSettings pointSettings(platform::UsFormatSettings());
-
 void BM_VarToSQLConstant_Double(benchmark::State& state) {
+  const platform::ScopedFormatSettings point(platform::UsFormatSettings());
   std::vector<Variant> values;
   for (double d : Doubles()) values.push_back(Variant::Double(d));
   const Variant marker = Variant::Null();
@@ -65,6 +65,7 @@ void BM_VarToSQLConstant_Double(benchmark::State& state) {
 BENCHMARK(BM_VarToSQLConstant_Double);
 
 void BM_Snprintf_7f(benchmark::State& state) {
+  const platform::ScopedFormatSettings point(platform::UsFormatSettings());
   const std::vector<double> values = Doubles();
   std::size_t i = 0;
   for (auto _ : state) {
@@ -78,6 +79,7 @@ void BM_Snprintf_7f(benchmark::State& state) {
 BENCHMARK(BM_Snprintf_7f);
 
 void BM_VarValFromString_Float(benchmark::State& state) {
+  const platform::ScopedFormatSettings point(platform::UsFormatSettings());
   const std::vector<std::string> cells = FloatCells();
   std::size_t i = 0;
   for (auto _ : state) {
@@ -89,6 +91,7 @@ void BM_VarValFromString_Float(benchmark::State& state) {
 BENCHMARK(BM_VarValFromString_Float);
 
 void BM_Strtod_Float(benchmark::State& state) {
+  const platform::ScopedFormatSettings point(platform::UsFormatSettings());
   const std::vector<std::string> cells = FloatCells();
   std::size_t i = 0;
   for (auto _ : state) {
@@ -102,6 +105,7 @@ void BM_Strtod_Float(benchmark::State& state) {
 BENCHMARK(BM_Strtod_Float);
 
 void BM_VarValFromString_Integer(benchmark::State& state) {
+  const platform::ScopedFormatSettings point(platform::UsFormatSettings());
   const std::vector<std::string> cells = IntegerCells();
   std::size_t i = 0;
   for (auto _ : state) {
@@ -113,6 +117,7 @@ void BM_VarValFromString_Integer(benchmark::State& state) {
 BENCHMARK(BM_VarValFromString_Integer);
 
 void BM_Strtod_Integer(benchmark::State& state) {
+  const platform::ScopedFormatSettings point(platform::UsFormatSettings());
   const std::vector<std::string> cells = IntegerCells();
   std::size_t i = 0;
   for (auto _ : state) {
