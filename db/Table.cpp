@@ -24,6 +24,17 @@ namespace detail {
 
 enum class ColumnKind { Text, Integer, Double, Boolean, Other };
 
+// A column name with letter case removed: ASCII names byte by byte (the common case,
+// looked up for every column of every row), others through Unicode case folding.
+std::string FoldName(std::string_view name) {
+  std::string out(name);
+  for (char& ch : out) {
+    if (static_cast<unsigned char>(ch) >= 0x80) return ToStd(ToQt(name).toCaseFolded());
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  return out;
+}
+
 // One column of the open table and its value in the row being inserted.
 class Field final : public TField {
  public:
@@ -59,6 +70,8 @@ class Field final : public TField {
     assigned_ = true;
   }
 
+  // The name as FindField compares it.
+  const std::string& FoldedName() const { return folded_; }
   bool Assigned() const { return assigned_; }
   const QVariant& Bound() const { return bound_; }
   const std::string& Name() const { return name_; }
@@ -84,6 +97,7 @@ class Field final : public TField {
   const TDataSetState& state_;
   std::string tableName_;
   std::string name_;
+  std::string folded_ = FoldName(name_);
   ColumnKind kind_;
   int intBits_;
   bool readOnly_;
@@ -573,9 +587,9 @@ void Table::Insert() {
 }
 
 TField* Table::FindField(const std::string& name) {
-  const QString wanted = detail::ToQt(name);
+  const std::string wanted = detail::FoldName(name);
   for (const auto& f : impl_->fields) {
-    if (detail::ToQt(f->Name()).compare(wanted, Qt::CaseInsensitive) == 0) return f.get();
+    if (f->FoldedName() == wanted) return f.get();
   }
   return nullptr;
 }

@@ -87,6 +87,27 @@ TEST_P(TableTest, OpensTheColumnsOfTheTable) {
   EXPECT_NE(table_->FindField("Name"), nullptr);
 }
 
+// Names outside ASCII are matched without regard to case too, and written quoted.
+TEST_P(TableTest, CyrillicColumnNames) {
+  dbtest::Exec(db_->database(),
+               "CREATE TABLE \"Танки\" (\"Объём\" double precision, \"Имя\" text)");
+  db::Table table(db_->connection());
+  // Table names resolve as the engine resolves them (SQLite folds ASCII letters only).
+  table.SetTableName(GetParam() == db::Engine::SQLite ? "Танки" : "\"Танки\"");
+  table.Open();
+  for (const char* name : {"Объём", "ОБЪЁМ", "объём"}) {
+    SCOPED_TRACE(name);
+    ASSERT_NE(table.FindField(name), nullptr);
+    EXPECT_EQ(table.FindField(name)->FieldName(), "Объём");
+  }
+  table.Insert();
+  table.FindField("объём")->SetValue(1.5);
+  table.FindField("имя")->SetValue("Ёлка");
+  table.Post();
+  EXPECT_EQ(Scalar(db_->database(), "SELECT \"Объём\" FROM \"Танки\"").toDouble(), 1.5);
+  EXPECT_EQ(Std(Scalar(db_->database(), "SELECT \"Имя\" FROM \"Танки\"").toString()), "Ёлка");
+}
+
 TEST_P(TableTest, OpeningFailsClearly) {
   db::Table missing(db_->connection());
   missing.SetTableName("Nowhere");
