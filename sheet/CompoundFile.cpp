@@ -80,7 +80,8 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
 class FileSource final : public Source {
  public:
   explicit FileSource(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe given as a workbook does not wait for a writer.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
       throw WorkbookError("cannot open \"" + path + "\": " + std::strerror(errno));
     }

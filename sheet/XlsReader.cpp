@@ -3,6 +3,7 @@
 #include "sheet/CompoundFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -509,6 +510,13 @@ void XlsWorkbook::ReadSheet(std::size_t index, CellSink& sink) {
   Cell& cell = out.cell_;
   auto number = [&](std::uint16_t xf, double value) {
     DateKind date = DateKindOfXf(xf);
+    if (!std::isfinite(value)) {
+      // Not a number a spreadsheet can hold; it shows such a result as this error.
+      cell.kind = Cell::Kind::Error;
+      cell.number = 0;
+      cell.text = "#NUM!";
+      return;
+    }
     if (date != DateKind::None) {
       cell.kind = Cell::Kind::DateTime;
       cell.number = date == DateKind::Elapsed ? value : ToDateTime(value);

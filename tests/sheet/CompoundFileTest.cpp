@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -453,6 +457,15 @@ TEST(CompoundFile, GarbageInTheHighHalfOfASizeIsIgnoredWithSmallSectors) {
 TEST(CompoundFile, OpeningAFileThatIsNoRegularFileFails) {
   EXPECT_THROW(sheet::cfb::OpenFileSource("/nonexistent/dir/file.xls"), sheet::WorkbookError);
   EXPECT_THROW(sheet::cfb::OpenFileSource("/tmp"), sheet::WorkbookError);
+  // A named pipe fails at once instead of waiting for a writer.
+  const char* base = std::getenv("TMPDIR");
+  std::string dir = std::string(base && *base ? base : "/tmp") + "/tankload-cfb-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string pipe = dir + "/book.xls";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_THROW(sheet::cfb::OpenFileSource(pipe), sheet::WorkbookError);
+  ::unlink(pipe.c_str());
+  ::rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -97,27 +97,16 @@ void ExpectCells(const std::vector<Got>& got, const std::vector<Expected>& expec
 }
 
 TEST(XlsReader, CyrillicTankSummaryInFileOrder) {
+  // clang-format off
   const std::vector<Expected> summary = {
-      T(0, 0, "Танк"),
-      T(0, 1, "Шп."),
-      T(0, 2, "Борт"),
-      T(0, 3, "Объём, м3"),
-      T(0, 4, "Уд. вес"),
+      T(0, 0, "Танк"), T(0, 1, "Шп."), T(0, 2, "Борт"), T(0, 3, "Объём, м3"), T(0, 4, "Уд. вес"),
       T(1, 0, "Цистерна № 1 (топливо)"),
-      N(2, 1, 12),
-      T(2, 2, "ЛБ"),
-      N(2, 3, 15.375),
-      N(2, 4, 0.24),
-      N(3, 1, 13),
-      T(3, 2, "ПрБ"),
-      N(3, 3, 1234.5678901234),
-      N(3, 4, 0.85),
+      N(2, 1, 12), T(2, 2, "ЛБ"), N(2, 3, 15.375), N(2, 4, 0.24),
+      N(3, 1, 13), T(3, 2, "ПрБ"), N(3, 3, 1234.5678901234), N(3, 4, 0.85),
       T(5, 0, "Цистерна № 2 (вода)"),
-      N(6, 0, -1),
-      N(6, 1, 40),
-      N(6, 2, 41),
-      T(6, 3, "ДП"),
+      N(6, 0, -1), N(6, 1, 40), N(6, 2, 41), T(6, 3, "ДП"),
   };
+  // clang-format on
   // The same workbook with the two sector sizes of the container.
   for (const char* file : {"tank_summary_ru.xls", "tank_summary_4096.xls"}) {
     SCOPED_TRACE(file);
@@ -136,55 +125,33 @@ TEST(XlsReader, CyrillicTankSummaryInFileOrder) {
 TEST(XlsReader, EveryKindOfValue) {
   std::vector<Got> got = ReadSheet(kData + "types.xls", 0);
   const double serial = 45000;  // 2023-03-15
-  ExpectCells(got,
-              {
-                  B(0, 0, true),
-                  B(0, 1, false),
-                  E(1, 0, "#NULL!"),
-                  E(1, 1, "#DIV/0!"),
-                  E(1, 2, "#VALUE!"),
-                  E(1, 3, "#REF!"),
-                  E(1, 4, "#NAME?"),
-                  E(1, 5, "#NUM!"),
-                  E(1, 6, "#N/A"),
-                  // Cached formula results: a number, a string from the STRING record that follows
-                  // (after a shared formula record), a boolean, an error and the empty string.
-                  N(2, 0, 2.5),
-                  T(2, 1, "из формулы"),
-                  B(2, 2, true),
-                  E(2, 3, "#DIV/0!"),
-                  T(2, 4, ""),
-                  // RK: an integer, an integer divided by 100, a shortened double, and one divided
-                  // by 100.
-                  N(3, 0, -5),
-                  N(3, 1, 12.34),
-                  N(3, 2, 0.5),
-                  N(3, 3, 0.0125),
-                  // Blank cells give nothing.
-                  T(4, 5, "after blanks"),
-                  // Number formats: built-in date 14, "dd.mm.yyyy", '0.00 "days"' (a d only inside
-                  // quotes), "[h]:mm", "[Red]0.00;[Blue]-0.00", "[$-419]d mmmm yyyy", built-in 4,
-                  // built-in date and time 22; a formula and an RK cell with a date format.
-                  D(5, 0, serial),
-                  D(5, 1, serial),
-                  N(5, 2, serial),
-                  D(5, 3, 1.5),
-                  N(5, 4, serial),
-                  D(5, 5, serial),
-                  N(5, 6, serial),
-                  D(5, 7, 45000.75),
-                  D(5, 8, 45001),
-                  D(5, 9, 45002),
-                  // Serial 1 is 1900-01-01 and 59 is 1900-02-28 as the spreadsheet shows them; the
-                  // nonexistent 1900-02-29 (60) stays on the 28th; later dates and a time alone
-                  // keep their serial; so does a plain number.
-                  D(6, 0, 2),
-                  D(6, 1, 60),
-                  D(6, 2, 60),
-                  D(6, 3, 61),
-                  D(6, 4, 0.5),
-                  N(6, 5, 1),
-              });
+  // clang-format off
+  ExpectCells(got, {
+      B(0, 0, true), B(0, 1, false),
+      E(1, 0, "#NULL!"), E(1, 1, "#DIV/0!"), E(1, 2, "#VALUE!"), E(1, 3, "#REF!"),
+      E(1, 4, "#NAME?"), E(1, 5, "#NUM!"), E(1, 6, "#N/A"),
+      // Cached formula results: a number, a string from the STRING record that follows
+      // (after a shared formula record), a boolean, an error and the empty string.
+      N(2, 0, 2.5), T(2, 1, "из формулы"), B(2, 2, true), E(2, 3, "#DIV/0!"), T(2, 4, ""),
+      // RK: an integer, an integer divided by 100, a shortened double, and one divided by
+      // 100.
+      N(3, 0, -5), N(3, 1, 12.34), N(3, 2, 0.5), N(3, 3, 0.0125),
+      // Blank cells give nothing.
+      T(4, 5, "after blanks"),
+      // Number formats: built-in date 14, "dd.mm.yyyy", '0.00 "days"' (a d only inside
+      // quotes), "[h]:mm" (a duration, never moved), "[Red]0.00;[Blue]-0.00",
+      // "[$-419]d mmmm yyyy", built-in 4, built-in date and time 22; a formula and an RK
+      // cell with a date format.
+      D(5, 0, serial), D(5, 1, serial), N(5, 2, serial), D(5, 3, 1.5), N(5, 4, serial),
+      D(5, 5, serial), N(5, 6, serial), D(5, 7, 45000.75), D(5, 8, 45001), D(5, 9, 45002),
+      // Serial 1 is 1900-01-01 and 59 is 1900-02-28 as the spreadsheet shows them; the
+      // nonexistent 1900-02-29 (60) stays on the 28th; later dates and a time alone keep
+      // their serial; so does a plain number.
+      D(6, 0, 2), D(6, 1, 60), D(6, 2, 60), D(6, 3, 61), D(6, 4, 0.5), N(6, 5, 1),
+      // A damaged file's NaN and infinity become the error a spreadsheet shows.
+      E(7, 0, "#NUM!"), E(7, 1, "#NUM!"),
+  });
+  // clang-format on
 }
 
 TEST(XlsReader, DatesOfThe1904SystemAreShiftedNumbersAreNot) {

@@ -320,6 +320,8 @@ def types():
         # Early 1900 dates, before the leap day that the 1900 system counts wrongly.
         number(6, 0, 1.0, 16), number(6, 1, 59.0, 16), number(6, 2, 60.0, 16),
         number(6, 3, 61.0, 16), number(6, 4, 0.5, 23), number(6, 5, 1.0),
+        # Values no spreadsheet holds: not a number, infinity (a damaged file).
+        number(7, 0, float("nan")), number(7, 1, float("inf"), 16),
     ])
     data = workbook([("Types", 0, cells)], formats=formats, extra_xfs=xfs)
     write("types.xls", compound_file({"Workbook": data}))
