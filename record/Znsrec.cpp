@@ -27,7 +27,10 @@ char AsciiUpper(unsigned char c) {
 
 // ";NAME;" as a prepared field list holds it.
 std::string ListKey(const std::string& name) {
-  return ";" + platform::UpperCase(platform::Trim(name)) + ";";
+  std::string key = platform::UpperCase(platform::Trim(name));
+  key.insert(key.begin(), ';');
+  key.push_back(';');
+  return key;
 }
 
 bool ListNames(const std::string& prepared, const TZnFFSField& field) {

@@ -44,15 +44,21 @@ void StoreText(Variant& value, std::string_view text) {
 void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
   const std::size_t nul = line.find('\0');
   if (nul != std::string_view::npos) line = line.substr(0, nul);
-  const auto isLineFeed = [separator](char c) { return c == '\n' || c == separator; };
-  const auto isReturn = [separator](char c) { return c == '\r' && separator != '\r'; };
+  const auto sep = static_cast<unsigned char>(separator);
+  // No NUL is left, so a NUL separator never matches.
+  const auto isBreak = [sep](unsigned char c) {
+    return c > '\r' ? c == sep : (c == '\n' || c == '\r' || c == sep);
+  };
+  const auto isLineFeed = [sep](unsigned char c) { return c == '\n' || c == sep; };
+  const auto isReturn = [sep](unsigned char c) { return c == '\r' && sep != '\r'; };
 
+  const char* text = line.data();
+  const std::size_t length = line.size();
   std::size_t count = 0;
   std::size_t pos = 0;
-  const std::size_t length = line.size();
   while (pos < length) {
     const std::size_t start = pos;
-    while (pos < length && !isLineFeed(line[pos]) && !isReturn(line[pos])) ++pos;
+    while (pos < length && !isBreak(static_cast<unsigned char>(text[pos]))) ++pos;
     if (count == Cells.size()) {
       if (spareCells_.empty()) {
         Cells.emplace_back();
@@ -63,9 +69,9 @@ void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
         spareCells_.pop_back();
       }
     }
-    Cells[count++].assign(line.data() + start, pos - start);
-    if (pos < length && isReturn(line[pos])) ++pos;
-    if (pos < length && isLineFeed(line[pos])) ++pos;
+    Cells[count++].assign(text + start, pos - start);
+    if (pos < length && isReturn(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos < length && isLineFeed(static_cast<unsigned char>(text[pos]))) ++pos;
   }
   while (Cells.size() > count) {
     spareCells_.push_back(std::move(Cells.back()));
@@ -106,7 +112,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
       continue;
     }
 
-    const std::string& type = field.Type;
+    const std::string_view type = field.Type;
     if (type == "varchar") {
       StoreText(field.Value, TrimView(cell));
       ++ScanCount;

@@ -294,7 +294,10 @@ TEST(ScanImportLayout, FullLineFillsDesignationToDMAndLeavesUnreadFields) {
   recordtest::AddImportLayout(rec);
   rec.ByName("Tank")->SetAsString("T1");
   std::string line = "D1";
-  for (int cell = 2; cell <= 22; ++cell) line += "\t" + std::to_string(cell);
+  for (int cell = 2; cell <= 22; ++cell) {
+    line += '\t';
+    line += std::to_string(cell);
+  }
 
   EXPECT_TRUE(rec.ScanString(line, '\t'));
   EXPECT_EQ(rec.Cells.size(), 22u);
