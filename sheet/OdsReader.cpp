@@ -12,6 +12,7 @@
 
 #include "sheet/Workbook.h"
 #include "sheet/XmlParser.h"
+#include "sheet/XmlTagScanner.h"
 #include "sheet/XmlText.h"
 #include "sheet/ZipArchive.h"
 
@@ -91,6 +92,25 @@ class SheetNamesHandler : public XmlHandler {
   TablePosition position_;
 };
 
+// The same, over the quick tag scan.
+class SheetNamesScanner : public XmlTagScanner {
+ public:
+  SheetNamesScanner() : XmlTagScanner(std::string(kContent)) {}
+  std::vector<std::string> names;
+
+ protected:
+  void OnStart(const XmlName& name, const Tag& tag) override {
+    if (position_.Start(name)) {
+      const auto* tableName = TableAttr(tag.Attributes(), "name");
+      names.push_back(tableName ? std::string(*tableName) : std::string());
+    }
+  }
+  void OnEnd(const XmlName& name) override { position_.End(name); }
+
+ private:
+  TablePosition position_;
+};
+
 class SheetHandler : public XmlHandler {
  public:
   SheetHandler(std::size_t target, CellSink& sink, const ReaderLimits& limits)
@@ -118,7 +138,7 @@ class SheetHandler : public XmlHandler {
 
   void OnEnd(const XmlName& name) override {
     if (position_.End(name)) {
-      active_ = false;
+      if (active_) throw XmlStop();  // the rest of the document is other sheets
       return;
     }
     if (!active_ || !position_.InSheet()) return;
@@ -340,6 +360,17 @@ class OdsReader : public WorkbookReader {
     }
     if (!zip_.Contains(kContent)) {
       throw WorkbookError("the file is not an OpenDocument spreadsheet: content.xml is missing");
+    }
+    // The sheet names are listed by a quick scan of the tags; the full parse, several
+    // times slower, reads each sheet later. A document the scan cannot follow gets the
+    // full parse now, which also names what is wrong with it.
+    SheetNamesScanner scanner;
+    zip_.Read(kContent, limits_.maxDecompressedPart,
+              [&](const char* data, std::size_t size) { scanner.Feed(data, size); });
+    scanner.Finish();
+    if (!scanner.Failed()) {
+      names_ = std::move(scanner.names);
+      return;
     }
     SheetNamesHandler handler;
     ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, false);

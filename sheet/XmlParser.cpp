@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -38,18 +39,17 @@ XmlName SplitName(const char* raw) {
   const std::string_view full(raw);
   const auto blank = full.find(kSeparator);
   if (blank == std::string_view::npos) return {XmlNs::None, full};
-  const std::string_view uri = full.substr(0, blank);
-  XmlName name{XmlNs::Other, full.substr(blank + 1)};
-  for (const auto& known : kNamespaces) {
-    if (known.uri == uri) {
-      name.ns = known.ns;
-      break;
-    }
-  }
-  return name;
+  return {ClassifyNamespace(full.substr(0, blank)), full.substr(blank + 1)};
 }
 
 }  // namespace
+
+XmlNs ClassifyNamespace(std::string_view uri) {
+  for (const auto& known : kNamespaces) {
+    if (known.uri == uri) return known.ns;
+  }
+  return XmlNs::Other;
+}
 
 const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
                                       std::string_view local) {
@@ -65,6 +65,11 @@ struct XmlStreamParser::Impl {
   XML_Parser parser = nullptr;
   std::exception_ptr failure;
   std::vector<XmlAttribute> attributes;
+  bool wantText = true;
+  // Input not yet handed to expat, and how far expat got without reporting anything.
+  std::string pending;
+  std::uint64_t events = 0;
+  std::uint64_t stalled = 0;
 
   Impl(XmlHandler& h, std::string w) : handler(h), what(std::move(w)) {}
 
@@ -80,6 +85,7 @@ struct XmlStreamParser::Impl {
 
   static void Start(void* data, const XML_Char* name, const XML_Char** atts) {
     auto* self = static_cast<Impl*>(data);
+    ++self->events;
     if (self->failure) return;
     try {
       self->attributes.clear();
@@ -94,6 +100,7 @@ struct XmlStreamParser::Impl {
 
   static void End(void* data, const XML_Char* name) {
     auto* self = static_cast<Impl*>(data);
+    ++self->events;
     if (self->failure) return;
     try {
       self->handler.OnEnd(SplitName(name));
@@ -104,12 +111,18 @@ struct XmlStreamParser::Impl {
 
   static void Characters(void* data, const XML_Char* text, int length) {
     auto* self = static_cast<Impl*>(data);
-    if (self->failure) return;
+    ++self->events;
+    if (self->failure || !self->wantText) return;
     try {
       self->handler.OnText(std::string_view(text, static_cast<std::size_t>(length)));
     } catch (...) {
       self->Fail(std::current_exception());
     }
+  }
+
+  static void Comment(void* data, const XML_Char*) { ++static_cast<Impl*>(data)->events; }
+  static void Instruction(void* data, const XML_Char*, const XML_Char*) {
+    ++static_cast<Impl*>(data)->events;
   }
 
   static void Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
@@ -141,7 +154,10 @@ XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wan
   }
   XML_SetUserData(impl_->parser, impl_);
   XML_SetElementHandler(impl_->parser, &Impl::Start, &Impl::End);
-  if (wantText) XML_SetCharacterDataHandler(impl_->parser, &Impl::Characters);
+  impl_->wantText = wantText;
+  XML_SetCharacterDataHandler(impl_->parser, &Impl::Characters);
+  XML_SetCommentHandler(impl_->parser, &Impl::Comment);
+  XML_SetProcessingInstructionHandler(impl_->parser, &Impl::Instruction);
   XML_SetStartDoctypeDeclHandler(impl_->parser, &Impl::Doctype);
   XML_SetEntityDeclHandler(impl_->parser, &Impl::EntityDecl);
   XML_SetParamEntityParsing(impl_->parser, XML_PARAM_ENTITY_PARSING_NEVER);
@@ -153,23 +169,47 @@ XmlStreamParser::~XmlStreamParser() {
 }
 
 void XmlStreamParser::Feed(const char* data, std::size_t size) {
-  // expat takes an int length: hand over large buffers in slices.
-  constexpr std::size_t kSlice = 1 << 20;
+  impl_->pending.append(data, size);
+  // expat parses an unfinished token (a tag, a comment) again from its start on every
+  // call: while it reports nothing, wait for twice as much input before the next call,
+  // so that a huge token costs linear rather than quadratic time.
+  if (impl_->pending.size() >= std::max<std::uint64_t>(kMinFeed, impl_->stalled)) Flush();
+}
+
+void XmlStreamParser::Flush() {
+  const char* data = impl_->pending.data();
+  std::size_t size = impl_->pending.size();
   while (size > 0) {
-    const std::size_t n = size < kSlice ? size : kSlice;
+    // Never more than expat's int length, and never past the longest token allowed
+    // without looking whether expat has reported something in between.
+    std::size_t n = std::min<std::size_t>(size, 1u << 30);
+    n = std::min<std::uint64_t>(n, kMaxToken + 1 - impl_->stalled);
+    const std::uint64_t eventsBefore = impl_->events;
     impl_->Check(XML_Parse(impl_->parser, data, static_cast<int>(n), XML_FALSE));
+    impl_->stalled = impl_->events == eventsBefore ? impl_->stalled + n : 0;
+    if (impl_->stalled > kMaxToken) {
+      throw WorkbookError("the part " + impl_->what + " has a tag or comment longer than " +
+                          std::to_string(kMaxToken >> 20) + " MB");
+    }
     data += n;
     size -= n;
   }
+  impl_->pending.clear();
 }
 
-void XmlStreamParser::Finish() { impl_->Check(XML_Parse(impl_->parser, "", 0, XML_TRUE)); }
+void XmlStreamParser::Finish() {
+  Flush();
+  impl_->Check(XML_Parse(impl_->parser, "", 0, XML_TRUE));
+}
 
 void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
                   XmlHandler& handler, bool wantText) {
   XmlStreamParser parser(handler, std::string(part), wantText);
-  archive.Read(part, limit, [&](const char* data, std::size_t size) { parser.Feed(data, size); });
-  parser.Finish();
+  try {
+    archive.Read(part, limit, [&](const char* data, std::size_t size) { parser.Feed(data, size); });
+    parser.Finish();
+  } catch (const XmlStop&) {
+  }
 }
 
 }  // namespace sheet

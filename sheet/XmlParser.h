@@ -49,6 +49,13 @@ class XmlHandler {
   virtual void OnText(std::string_view text) = 0;
 };
 
+// Thrown by a handler that has read all it needs: ParseXmlPart stops reading and returns
+// normally.
+struct XmlStop {};
+
+// The namespace of a namespace name (URI).
+XmlNs ClassifyNamespace(std::string_view uri);
+
 // Value of the attribute `local` in namespace `ns`, or nullptr.
 const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
                                       std::string_view local);
@@ -66,7 +73,15 @@ class XmlStreamParser {
   void Feed(const char* data, std::size_t size);
   void Finish();
 
+  // Input is handed to expat in pieces of at least this size.
+  static constexpr std::uint64_t kMinFeed = 256 * 1024;
+  // A single tag, comment or processing instruction longer than this is refused: no
+  // workbook has one, and expat would hold it whole in memory.
+  static constexpr std::uint64_t kMaxToken = 32ull << 20;
+
  private:
+  void Flush();
+
   struct Impl;
   Impl* impl_;
 };

@@ -226,6 +226,7 @@ TEST(XlsxReader, BadInputEndsInWorkbookError) {
       {"binary workbook", DataFile("binary.xlsx"), true, ".xlsb"},
       {"entity expansion", DataFile("entities.xlsx"), false, "document type declaration"},
       {"malformed XML", DataFile("malformed.xlsx"), false, "not well-formed XML"},
+      {"80 MB tag", DataFile("long_tag.xlsx"), false, "longer than 32 MB"},
       {"column past XFD", DataFile("column_too_far.xlsx"), false, "16384 columns"},
       {"row past 1048576", DataFile("row_too_far.xlsx"), false, "1048576 rows"},
       {"invalid cell reference", DataFile("bad_reference.xlsx"), false, "\"1A\""},

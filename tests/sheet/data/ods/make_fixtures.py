@@ -124,6 +124,23 @@ def cell_types():
     write("prefixes.ods", odd_xml)
 
 
+def tricky_names():
+    """Sheet names that a quick look at the tags could get wrong: a table in a comment and
+    in a CDATA section, a '>' inside an attribute value, escaped characters, another
+    prefix declared on the table itself, the table prefix bound to another namespace,
+    an empty table element."""
+    tables = (
+        '<!-- <table:table table:name="comment"> -->'
+        '<table:table table:name="A &amp; B" table:style-name="x>y"><table:table-row>'
+        '<table:table-cell office:value-type="string"><text:p><![CDATA[<table:table table:name="cdata">]]>'
+        '</text:p></table:table-cell></table:table-row></table:table>'
+        '<t2:table xmlns:t2="urn:oasis:names:tc:opendocument:xmlns:table:1.0" t2:name=\'single &#x41;\'/>'
+        '<table:table xmlns:table="urn:example:other" table:name="not a sheet"/>'
+        '<table:table table:name="last"><table:table-row><table:table-cell '
+        'office:value-type="float" office:value="1"/></table:table-row></table:table>')
+    write("tricky_names.ods", content(tables))
+
+
 def hostile():
     # One value repeated over every column of a million rows.
     write("repeat_bomb.ods", content(table("Bomb", row(
@@ -140,6 +157,9 @@ def hostile():
               '<!ENTITY lol2 "&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;">]>'
               + content(table("L", row(s("&lol2;")))).split("?>", 1)[1])
     write("entities.ods", laughs)
+    write("long_tag.ods", content(table("Long", row(
+        '<table:table-cell office:value-type="string" office:string-value="'
+        + "x" * (80 << 20) + '"/>'))))
     write("text_document.ods", content(""), mime="application/vnd.oasis.opendocument.text")
     write("no_content.ods", None)
     write("malformed.ods", content(table("M", row(s("x")) + "</table:table-row>")))
@@ -153,4 +173,5 @@ def hostile():
 if __name__ == "__main__":
     tank_summary()
     cell_types()
+    tricky_names()
     hostile()

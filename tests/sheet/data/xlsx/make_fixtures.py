@@ -260,6 +260,10 @@ def hostile():
         "xl/_rels/workbook.xml.rels": rels([("rId1", WORKSHEET, "worksheets/gone.xml")]),
     })
     lying_size("lying_size.xlsx", bomb)
+    # One tag of 80 MB: refused, and in linear time (a parser that rescans an unfinished
+    # tag on every read of input would take minutes).
+    write("long_tag.xlsx", standard_package([worksheet(
+        '<row r="1" spans="' + "1" * (80 << 20) + '"/>')]))
     # A valid workbook cut off in the middle: the zip directory at the end is gone.
     whole = os.path.join(HERE, "tank_summary_ru.xlsx")
     with open(whole, "rb") as f:

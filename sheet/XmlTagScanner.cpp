@@ -1,0 +1,278 @@
+#include "sheet/XmlTagScanner.h"
+
+#include <cstring>
+
+#include "sheet/Workbook.h"
+#include "sheet/XmlText.h"
+
+namespace sheet {
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view NameAt(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && !IsSpace(text[n]) && text[n] != '>' && text[n] != '/' &&
+         text[n] != '=') {
+    ++n;
+  }
+  return text.substr(0, n);
+}
+
+}  // namespace
+
+XmlTagScanner::XmlTagScanner(std::string what) : what_(std::move(what)) {}
+
+void XmlTagScanner::Feed(const char* data, std::size_t size) {
+  if (failed_ || done_) return;
+  pending_.append(data, size);
+  // An unfinished token is scanned again from its start: wait for twice its size, so that
+  // a huge tag costs linear time.
+  if (pending_.size() < retryAt_) return;
+  Scan();
+}
+
+void XmlTagScanner::Scan() {
+  if (pending_.size() > XmlStreamParser::kMaxToken) {
+    failed_ = true;
+    return;
+  }
+  std::string_view text(pending_);
+  std::size_t pos = 0;
+  while (!failed_) {
+    const void* lt = std::memchr(text.data() + pos, '<', text.size() - pos);
+    if (lt == nullptr) {
+      pos = text.size();
+      break;
+    }
+    pos = static_cast<std::size_t>(static_cast<const char*>(lt) - text.data());
+    const std::size_t length = Token(text.substr(pos));
+    if (length == 0) break;
+    pos += length;
+  }
+  pending_.erase(0, pos);
+  retryAt_ = 2 * pending_.size();
+}
+
+void XmlTagScanner::Finish() {
+  if (failed_ || done_) return;
+  Scan();
+  done_ = true;
+  // An unfinished tag, or elements left open: let the full parser say what is wrong.
+  if (!pending_.empty() || depth_ != 0) failed_ = true;
+}
+
+std::size_t XmlTagScanner::Token(std::string_view text) {
+  auto until = [&](std::size_t from, std::string_view end) -> std::size_t {
+    const auto at = text.find(end, from);
+    return at == std::string_view::npos ? 0 : at + end.size();
+  };
+  if (text.size() < 2) return 0;
+  switch (text[1]) {
+    case '?':
+      return until(2, "?>");
+    case '!':
+      if (text.size() < 9) return 0;
+      if (text.starts_with("<!--")) return until(4, "-->");
+      if (text.starts_with("<![CDATA[")) return until(9, "]]>");
+      if (text.starts_with("<!DOCTYPE")) {
+        throw WorkbookError("the part " + what_ +
+                            " has a document type declaration, which is not allowed");
+      }
+      failed_ = true;
+      return 0;
+    case '/': {
+      const auto close = text.find('>', 2);
+      if (close == std::string_view::npos) return 0;
+      EndTag(NameAt(text.substr(2, close - 2)));
+      return close + 1;
+    }
+    default: {
+      // The tag ends at the first '>' outside a quoted attribute value.
+      char quote = 0;
+      for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote != 0) {
+          if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (c == '>') {
+          const bool selfClosing = text[i - 1] == '/';
+          const std::string_view inner = text.substr(1, i - 1 - (selfClosing ? 1 : 0));
+          const std::string_view name = NameAt(inner);
+          if (name.empty()) {
+            failed_ = true;
+            return 0;
+          }
+          StartTag(name, inner.substr(name.size()), selfClosing);
+          return i + 1;
+        }
+      }
+      return 0;
+    }
+  }
+}
+
+void XmlTagScanner::StartTag(std::string_view name, std::string_view raw, bool selfClosing) {
+  ++depth_;
+  // Namespace declarations of this element apply to its own name and attributes.
+  if (raw.find("xmlns") != std::string_view::npos) {
+    Tag probe;
+    probe.scanner_ = this;
+    probe.raw_ = raw;
+    values_.clear();
+    std::size_t pos = 0;
+    while (pos < raw.size() && !failed_) {
+      while (pos < raw.size() && IsSpace(raw[pos])) ++pos;
+      if (pos >= raw.size()) break;
+      const std::string_view attribute = NameAt(raw.substr(pos));
+      pos += attribute.size();
+      while (pos < raw.size() && IsSpace(raw[pos])) ++pos;
+      if (attribute.empty() || pos >= raw.size() || raw[pos] != '=') {
+        failed_ = true;
+        break;
+      }
+      ++pos;
+      while (pos < raw.size() && IsSpace(raw[pos])) ++pos;
+      if (pos >= raw.size() || (raw[pos] != '"' && raw[pos] != '\'')) {
+        failed_ = true;
+        break;
+      }
+      const auto close = raw.find(raw[pos], pos + 1);
+      if (close == std::string_view::npos) {
+        failed_ = true;
+        break;
+      }
+      const std::string_view value = raw.substr(pos + 1, close - pos - 1);
+      pos = close + 1;
+      std::string prefix;
+      if (attribute == "xmlns") {
+        prefix.clear();
+      } else if (attribute.starts_with("xmlns:")) {
+        prefix = std::string(attribute.substr(6));
+      } else {
+        continue;
+      }
+      std::string uri;
+      if (!Decode(value, uri)) {
+        failed_ = true;
+        break;
+      }
+      bindings_.push_back({depth_, std::move(prefix), ClassifyNamespace(uri)});
+    }
+    if (failed_) return;
+  }
+  Tag tag;
+  tag.scanner_ = this;
+  tag.raw_ = raw;
+  OnStart(Resolve(name, false), tag);
+  if (selfClosing) EndTag(name);
+}
+
+void XmlTagScanner::EndTag(std::string_view name) {
+  if (depth_ == 0) {
+    failed_ = true;
+    return;
+  }
+  OnEnd(Resolve(name, false));
+  while (!bindings_.empty() && bindings_.back().depth >= depth_) bindings_.pop_back();
+  --depth_;
+}
+
+XmlName XmlTagScanner::Resolve(std::string_view qualified, bool isAttribute) const {
+  const auto colon = qualified.find(':');
+  const std::string_view prefix =
+      colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
+  const std::string_view local =
+      colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+  // Unprefixed attributes are in no namespace; unprefixed elements in the default one.
+  if (prefix.empty() && isAttribute) return {XmlNs::None, local};
+  if (prefix == "xml") return {XmlNs::Other, local};
+  for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it) {
+    if (it->prefix == prefix) return {it->ns, local};
+  }
+  return {prefix.empty() ? XmlNs::None : XmlNs::Other, local};
+}
+
+bool XmlTagScanner::Decode(std::string_view value, std::string& out) const {
+  out.clear();
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '<') return false;
+    if (c == '\t' || c == '\n' || c == '\r') {
+      out += ' ';  // attribute value normalisation
+      continue;
+    }
+    if (c != '&') {
+      out += c;
+      continue;
+    }
+    const auto semicolon = value.find(';', i);
+    if (semicolon == std::string_view::npos) return false;
+    const std::string_view entity = value.substr(i + 1, semicolon - i - 1);
+    if (entity == "amp") {
+      out += '&';
+    } else if (entity == "lt") {
+      out += '<';
+    } else if (entity == "gt") {
+      out += '>';
+    } else if (entity == "quot") {
+      out += '"';
+    } else if (entity == "apos") {
+      out += '\'';
+    } else if (entity.size() > 1 && entity[0] == '#') {
+      std::uint32_t cp = 0;
+      const bool hex = entity[1] == 'x';
+      const std::string_view digits = entity.substr(hex ? 2 : 1);
+      if (digits.empty() || digits.size() > 8) return false;
+      for (const char d : digits) {
+        int v = -1;
+        if (d >= '0' && d <= '9') v = d - '0';
+        if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+        if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+        if (v < 0) return false;
+        cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
+      }
+      if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+      AppendUtf8(out, cp);
+    } else {
+      return false;  // an entity only a document type could declare
+    }
+    i = semicolon;
+  }
+  return true;
+}
+
+std::span<const XmlAttribute> XmlTagScanner::Tag::Attributes() const {
+  auto& values = scanner_->values_;
+  auto& attributes = scanner_->attributes_;
+  values.clear();
+  attributes.clear();
+  std::vector<std::pair<std::string_view, std::size_t>> names;
+  const std::string_view raw = raw_;
+  std::size_t pos = 0;
+  while (pos < raw.size()) {
+    while (pos < raw.size() && IsSpace(raw[pos])) ++pos;
+    if (pos >= raw.size()) break;
+    const std::string_view name = NameAt(raw.substr(pos));
+    pos += name.size();
+    while (pos < raw.size() && (IsSpace(raw[pos]) || raw[pos] == '=')) ++pos;
+    if (name.empty() || pos >= raw.size() || (raw[pos] != '"' && raw[pos] != '\'')) break;
+    const auto close = raw.find(raw[pos], pos + 1);
+    if (close == std::string_view::npos) break;
+    std::string decoded;
+    if (!scanner_->Decode(raw.substr(pos + 1, close - pos - 1), decoded)) break;
+    pos = close + 1;
+    if (name == "xmlns" || name.starts_with("xmlns:")) continue;
+    names.emplace_back(name, values.size());
+    values.push_back(std::move(decoded));
+  }
+  // Views into `values` are taken once it no longer grows.
+  for (const auto& [name, index] : names) {
+    attributes.push_back({scanner_->Resolve(name, true), values[index]});
+  }
+  return attributes;
+}
+
+}  // namespace sheet
