@@ -226,7 +226,13 @@ void OpenSqlite(Connection::Impl& c, bool create) {
     // safe against a killed process in this mode. Where the file system cannot hold the
     // shared index of the log (network shares), the rollback journal stays and every
     // commit is synced to disk.
-    const std::optional<QString> mode = Pragma(c, "PRAGMA journal_mode = WAL");
+    // A file that cannot be switched now (read-only, or busy in another program) keeps
+    // its journal.
+    std::optional<QString> mode;
+    try {
+      mode = Pragma(c, "PRAGMA journal_mode = WAL");
+    } catch (const EDatabaseError&) {
+    }
     if (mode && mode->compare("wal", Qt::CaseInsensitive) == 0) {
       Pragma(c, "PRAGMA synchronous = NORMAL");
     } else {

@@ -310,6 +310,30 @@ TEST(Connection, SqliteSettings) {
   EXPECT_EQ(Scalar(defaults.Database(), "PRAGMA busy_timeout").toInt(), 5000);
 }
 
+// A file that another program is writing to cannot be switched to write-ahead logging
+// at that moment: it opens with its own journal, synchronised on every commit.
+TEST(Connection, KeepsTheJournalOfAFileBusyElsewhere) {
+  TempDir dir;
+  const std::string path = dir.File("busy.db");
+  {
+    QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other-program");
+    other.setDatabaseName(QString::fromStdString(path));
+    ASSERT_TRUE(other.open());
+    dbtest::Exec(other, "CREATE TABLE t (x integer)");
+    dbtest::Exec(other, "BEGIN IMMEDIATE");
+    dbtest::Exec(other, "INSERT INTO t VALUES (1)");
+
+    db::Connection connection(SqliteString(path) + ";Busy Timeout=100");
+    connection.Open();
+    EXPECT_EQ(Scalar(connection.Database(), "PRAGMA journal_mode").toString(), "delete");
+    EXPECT_EQ(Scalar(connection.Database(), "PRAGMA synchronous").toInt(), 2);  // FULL
+    EXPECT_EQ(Scalar(connection.Database(), "SELECT count(*) FROM t").toInt(), 0);
+    dbtest::Exec(other, "COMMIT");
+    other.close();
+  }
+  QSqlDatabase::removeDatabase("other-program");
+}
+
 TEST(Connection, EachConnectionHasItsOwnQtConnection) {
   TempDir dir;
   db::Connection("Provider=SQLite;Data Source=" + dir.File("a.db")).Open(true);
