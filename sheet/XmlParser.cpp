@@ -51,6 +51,28 @@ XmlNs ClassifyNamespace(std::string_view uri) {
   return XmlNs::Other;
 }
 
+void XmlNamespaceScope::Bind(std::size_t depth, std::string_view prefix, std::string_view uri) {
+  bindings_.push_back({depth, std::string(prefix), ClassifyNamespace(uri)});
+}
+
+void XmlNamespaceScope::Leave(std::size_t depth) {
+  while (!bindings_.empty() && bindings_.back().depth >= depth) bindings_.pop_back();
+}
+
+XmlName XmlNamespaceScope::Resolve(std::string_view qualified, bool isAttribute) const {
+  const auto colon = qualified.find(':');
+  const std::string_view prefix =
+      colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
+  const std::string_view local =
+      colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+  if (prefix.empty() && isAttribute) return {XmlNs::None, local};
+  if (prefix == "xml") return {XmlNs::Other, local};
+  for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it) {
+    if (it->prefix == prefix) return {it->ns, local};
+  }
+  return {prefix.empty() ? XmlNs::None : XmlNs::Other, local};
+}
+
 const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
                                       std::string_view local) {
   for (const auto& attribute : attributes) {
@@ -66,6 +88,9 @@ struct XmlStreamParser::Impl {
   std::exception_ptr failure;
   std::vector<XmlAttribute> attributes;
   bool wantText = true;
+  bool tracked = false;  // prefixes resolved by `scope`, not by expat
+  XmlNamespaceScope scope;
+  std::size_t depth = 0;
   // Input not yet handed to expat, and how far expat got without reporting anything.
   std::string pending;
   std::uint64_t events = 0;
@@ -89,6 +114,25 @@ struct XmlStreamParser::Impl {
     if (self->failure) return;
     try {
       self->attributes.clear();
+      if (self->tracked) {
+        ++self->depth;
+        for (const XML_Char** a = atts; a[0] != nullptr; a += 2) {
+          const std::string_view attribute(a[0]);
+          if (attribute == "xmlns") {
+            self->scope.Bind(self->depth, "", a[1]);
+          } else if (attribute.starts_with("xmlns:")) {
+            self->scope.Bind(self->depth, attribute.substr(6), a[1]);
+          }
+        }
+        for (const XML_Char** a = atts; a[0] != nullptr; a += 2) {
+          const std::string_view attribute(a[0]);
+          if (attribute == "xmlns" || attribute.starts_with("xmlns:")) continue;
+          self->attributes.push_back(
+              {self->scope.Resolve(attribute, true), std::string_view(a[1])});
+        }
+        self->handler.OnStart(self->scope.Resolve(name, false), self->attributes);
+        return;
+      }
       for (const XML_Char** a = atts; a[0] != nullptr; a += 2) {
         self->attributes.push_back({SplitName(a[0]), std::string_view(a[1])});
       }
@@ -103,6 +147,13 @@ struct XmlStreamParser::Impl {
     ++self->events;
     if (self->failure) return;
     try {
+      if (self->tracked) {
+        const XmlName resolved = self->scope.Resolve(name, false);
+        self->handler.OnEnd(resolved);
+        self->scope.Leave(self->depth);
+        --self->depth;
+        return;
+      }
       self->handler.OnEnd(SplitName(name));
     } catch (...) {
       self->Fail(std::current_exception());
@@ -145,9 +196,12 @@ struct XmlStreamParser::Impl {
   }
 };
 
-XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText)
+XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText,
+                                 XmlPrefixes prefixes)
     : impl_(new Impl(handler, std::move(what))) {
-  impl_->parser = XML_ParserCreateNS(nullptr, kSeparator);
+  impl_->tracked = prefixes == XmlPrefixes::Tracked;
+  impl_->parser =
+      impl_->tracked ? XML_ParserCreate(nullptr) : XML_ParserCreateNS(nullptr, kSeparator);
   if (impl_->parser == nullptr) {
     delete impl_;
     throw std::bad_alloc();
@@ -203,8 +257,8 @@ void XmlStreamParser::Finish() {
 }
 
 void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
-                  XmlHandler& handler, bool wantText) {
-  XmlStreamParser parser(handler, std::string(part), wantText);
+                  XmlHandler& handler, bool wantText, XmlPrefixes prefixes) {
+  XmlStreamParser parser(handler, std::string(part), wantText, prefixes);
   try {
     archive.Read(part, limit, [&](const char* data, std::size_t size) { parser.Feed(data, size); });
     parser.Finish();

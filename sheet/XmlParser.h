@@ -56,6 +56,32 @@ struct XmlStop {};
 // The namespace of a namespace name (URI).
 XmlNs ClassifyNamespace(std::string_view uri);
 
+// The namespace prefixes in force at each depth of a document, for parsers that follow
+// the declarations themselves.
+class XmlNamespaceScope {
+ public:
+  // Records `xmlns:prefix="uri"` (an empty prefix for the default namespace) declared on
+  // the element at `depth`.
+  void Bind(std::size_t depth, std::string_view prefix, std::string_view uri);
+  // Forgets the declarations of the element at `depth` and below, as it ends.
+  void Leave(std::size_t depth);
+  // "p:local" -> namespace bound to p. Unprefixed attributes have no namespace;
+  // unprefixed elements have the default one.
+  XmlName Resolve(std::string_view qualified, bool isAttribute) const;
+
+ private:
+  struct Binding {
+    std::size_t depth;
+    std::string prefix;
+    XmlNs ns;
+  };
+  std::vector<Binding> bindings_;
+};
+
+// Who resolves namespace prefixes: expat, or the parser itself from the xmlns attributes
+// (the same result for a well-formed document, and quicker for large ones).
+enum class XmlPrefixes : std::uint8_t { Expat, Tracked };
+
 // Value of the attribute `local` in namespace `ns`, or nullptr.
 const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
                                       std::string_view local);
@@ -65,7 +91,8 @@ const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, 
 class XmlStreamParser {
  public:
   // `what` names the document in error messages (a part name).
-  XmlStreamParser(XmlHandler& handler, std::string what, bool wantText = true);
+  XmlStreamParser(XmlHandler& handler, std::string what, bool wantText = true,
+                  XmlPrefixes prefixes = XmlPrefixes::Expat);
   ~XmlStreamParser();
   XmlStreamParser(const XmlStreamParser&) = delete;
   XmlStreamParser& operator=(const XmlStreamParser&) = delete;
@@ -88,6 +115,7 @@ class XmlStreamParser {
 
 // Parses member `part` of `archive` (decompressed size at most `limit`) into `handler`.
 void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
-                  XmlHandler& handler, bool wantText = true);
+                  XmlHandler& handler, bool wantText = true,
+                  XmlPrefixes prefixes = XmlPrefixes::Expat);
 
 }  // namespace sheet

@@ -159,14 +159,14 @@ void XmlTagScanner::StartTag(std::string_view name, std::string_view raw, bool s
         failed_ = true;
         break;
       }
-      bindings_.push_back({depth_, std::move(prefix), ClassifyNamespace(uri)});
+      scope_.Bind(depth_, prefix, uri);
     }
     if (failed_) return;
   }
   Tag tag;
   tag.scanner_ = this;
   tag.raw_ = raw;
-  OnStart(Resolve(name, false), tag);
+  OnStart(scope_.Resolve(name, false), tag);
   if (selfClosing) EndTag(name);
 }
 
@@ -175,24 +175,9 @@ void XmlTagScanner::EndTag(std::string_view name) {
     failed_ = true;
     return;
   }
-  OnEnd(Resolve(name, false));
-  while (!bindings_.empty() && bindings_.back().depth >= depth_) bindings_.pop_back();
+  OnEnd(scope_.Resolve(name, false));
+  scope_.Leave(depth_);
   --depth_;
-}
-
-XmlName XmlTagScanner::Resolve(std::string_view qualified, bool isAttribute) const {
-  const auto colon = qualified.find(':');
-  const std::string_view prefix =
-      colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
-  const std::string_view local =
-      colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
-  // Unprefixed attributes are in no namespace; unprefixed elements in the default one.
-  if (prefix.empty() && isAttribute) return {XmlNs::None, local};
-  if (prefix == "xml") return {XmlNs::Other, local};
-  for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it) {
-    if (it->prefix == prefix) return {it->ns, local};
-  }
-  return {prefix.empty() ? XmlNs::None : XmlNs::Other, local};
 }
 
 bool XmlTagScanner::Decode(std::string_view value, std::string& out) const {
@@ -270,7 +255,7 @@ std::span<const XmlAttribute> XmlTagScanner::Tag::Attributes() const {
   }
   // Views into `values` are taken once it no longer grows.
   for (const auto& [name, index] : names) {
-    attributes.push_back({scanner_->Resolve(name, true), values[index]});
+    attributes.push_back({scanner_->scope_.Resolve(name, true), values[index]});
   }
   return attributes;
 }

@@ -43,25 +43,18 @@ class XmlTagScanner {
   virtual void OnEnd(const XmlName& name) = 0;
 
  private:
-  struct Binding {
-    std::size_t depth;
-    std::string prefix;
-    XmlNs ns;
-  };
-
   void Scan();
   // Handles the token at the start of `text`; returns its length, or 0 when the token
   // is not complete yet.
   std::size_t Token(std::string_view text);
   void StartTag(std::string_view name, std::string_view raw, bool selfClosing);
   void EndTag(std::string_view name);
-  XmlName Resolve(std::string_view qualified, bool isAttribute) const;
   bool Decode(std::string_view value, std::string& out) const;
 
   std::string what_;
   std::string pending_;
   std::size_t retryAt_ = 0;
-  std::vector<Binding> bindings_;
+  XmlNamespaceScope scope_;
   std::size_t depth_ = 0;
   bool failed_ = false;
   bool done_ = false;
