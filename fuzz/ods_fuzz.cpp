@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Smaller limits than in use keep each run short; the checks are the same.
   sheet::ReaderLimits limits;
-  limits.maxDecompressedPart = 16u << 20;
+  limits.maxDecompressedPart = 4u << 20;
   limits.maxSharedStrings = 1u << 16;
   limits.maxStringBytes = 4u << 20;
   try {

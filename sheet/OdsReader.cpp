@@ -358,6 +358,14 @@ class OdsReader : public WorkbookReader {
                             ")");
       }
     }
+    // A password-protected document keeps its parts encrypted and says so in the
+    // manifest; without this check the cause would show only as damaged data.
+    constexpr std::string_view kManifest = "META-INF/manifest.xml";
+    if (zip_.Contains(kManifest) &&
+        zip_.ReadAll(kManifest, limits_.maxDecompressedPart).find("encryption-data") !=
+            std::string::npos) {
+      throw WorkbookError("the spreadsheet is protected by a password and cannot be read");
+    }
     if (!zip_.Contains(kContent)) {
       throw WorkbookError("the file is not an OpenDocument spreadsheet: content.xml is missing");
     }

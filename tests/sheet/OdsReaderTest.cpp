@@ -253,6 +253,7 @@ TEST(OdsReader, BadInputEndsInWorkbookError) {
       {"not a zip archive", DataFile("make_fixtures.py"), true, "not a zip archive"},
       {"truncated archive", DataFile("truncated.ods"), true, "not a zip archive"},
       {"text document", DataFile("text_document.ods"), true, "not a spreadsheet"},
+      {"password protected", DataFile("encrypted.ods"), true, "protected by a password"},
       {"no content.xml", DataFile("no_content.ods"), true, "content.xml is missing"},
       {"entity expansion", DataFile("entities.ods"), true, "document type declaration"},
       {"malformed XML", DataFile("malformed.ods"), false, "not well-formed XML"},

@@ -160,6 +160,14 @@ def hostile():
     write("long_tag.ods", content(table("Long", row(
         '<table:table-cell office:value-type="string" office:string-value="'
         + "x" * (80 << 20) + '"/>'))))
+    manifest = ('<?xml version="1.0" encoding="UTF-8"?><manifest:manifest xmlns:manifest='
+                '"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0"><manifest:file-entry '
+                'manifest:full-path="content.xml" manifest:media-type="text/xml">'
+                '<manifest:encryption-data manifest:checksum-type="SHA1/1K" manifest:checksum="x">'
+                '<manifest:algorithm manifest:algorithm-name="Blowfish CFB" '
+                'manifest:initialisation-vector="x"/></manifest:encryption-data>'
+                '</manifest:file-entry></manifest:manifest>')
+    write("encrypted.ods", "\x8f\x02garbage", extra={"META-INF/manifest.xml": manifest})
     write("text_document.ods", content(""), mime="application/vnd.oasis.opendocument.text")
     write("no_content.ods", None)
     write("malformed.ods", content(table("M", row(s("x")) + "</table:table-row>")))
