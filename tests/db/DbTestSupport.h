@@ -104,6 +104,7 @@ class TestDatabase {
       connection_->Open();
       static int counter = 0;
       schema_ = "t_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+      Exec(connection_->Database(), "SET client_min_messages TO warning");  // no NOTICE lines
       Exec(connection_->Database(), "CREATE SCHEMA " + schema_);
       Exec(connection_->Database(), "SET search_path TO " + schema_);
     }
