@@ -115,15 +115,24 @@ class OutputFile {
 };
 
 // Lays out rows as lines. Rows must come in ascending order; a cell for a row that has
-// already been written sets `outOfOrder` and everything after it is ignored.
+// already been written sets `outOfOrder`, a cell beyond the largest sheet sets
+// `outOfRange`, and everything after either is ignored (the writer runs inside the
+// readers' callbacks, so it reports by flags, not by exceptions).
 class RowWriter : public CellSink {
  public:
+  static inline const ReaderLimits kLimits{};
+
   explicit RowWriter(OutputFile& out) : out_(out) {}
 
   bool outOfOrder = false;
+  bool outOfRange = false;
 
   void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
-    if (outOfOrder) return;
+    if (outOfOrder || outOfRange) return;
+    if (row >= kLimits.maxRows || column >= kLimits.maxColumns) {
+      outOfRange = true;
+      return;
+    }
     std::string text = CellText(cell);
     if (text.empty()) return;
     if (!haveRow_ || row != row_) {
@@ -177,6 +186,13 @@ class SortingSink : public CellSink {
   std::map<std::pair<std::uint32_t, std::uint32_t>, Cell> cells;
 };
 
+void CheckRange(const RowWriter& rows) {
+  if (rows.outOfRange) {
+    throw WorkbookError("The sheet goes beyond " + std::to_string(RowWriter::kLimits.maxRows) +
+                        " rows or " + std::to_string(RowWriter::kLimits.maxColumns) + " columns");
+  }
+}
+
 }  // namespace
 
 std::string CellText(const Cell& cell) {
@@ -208,6 +224,7 @@ void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::stri
   {
     RowWriter rows(out);
     reader.ReadSheet(index, rows);
+    CheckRange(rows);
     if (!rows.outOfOrder) {
       rows.Finish();
       out.Commit();

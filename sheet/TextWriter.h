@@ -28,7 +28,8 @@ std::string CellText(const Cell& cell);
 // at the end and removed on any failure. Memory stays bounded by one row as long as the
 // reader delivers rows in order; a reader that goes back to an earlier row makes the
 // writer read the sheet a second time and sort it in memory. Raises EFileError when the
-// file cannot be written and passes the reader's errors on.
+// file cannot be written, WorkbookError for a cell beyond the largest sheet
+// (ReaderLimits), and passes the reader's errors on.
 void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path);
 
 }  // namespace sheet

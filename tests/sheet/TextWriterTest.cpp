@@ -167,6 +167,27 @@ TEST(TextWriterTest, FailureLeavesNoFile) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
+// A reader that lets a cell through beyond the largest sheet: an error, not a file of
+// millions of empty lines or a row of millions of tabs.
+TEST(TextWriterTest, CellBeyondTheLargestSheetIsAnError) {
+  const sheet::ReaderLimits limits;
+  struct Case {
+    const char* name;
+    Placed far;
+  } cases[] = {
+      {"row", {limits.maxRows, 0, Text("far")}},
+      {"column", {0, limits.maxColumns, Text("far")}},
+      {"largest index", {0xFFFFFFFFu, 0xFFFFFFFFu, Text("far")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ListReader reader({{0, 0, Text("a")}, c.far});
+    EXPECT_THROW(sheet::WriteSheetAsText(reader, 0, dir.File("out.txt")), sheet::WorkbookError);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  }
+}
+
 TEST(TextWriterTest, UnwritablePathRaisesFileError) {
   TempDir dir;
   ListReader reader({{0, 0, Text("a")}});
