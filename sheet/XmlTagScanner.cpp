@@ -70,8 +70,20 @@ std::size_t XmlTagScanner::Token(std::string_view text) {
   };
   if (text.size() < 2) return 0;
   switch (text[1]) {
-    case '?':
-      return until(2, "?>");
+    case '?': {
+      const std::size_t length = until(2, "?>");
+      // Names in another encoding than UTF-8 would come out unconverted.
+      if (length != 0 && text.starts_with("<?xml")) {
+        const std::string_view declaration = text.substr(0, length);
+        const auto encoding = declaration.find("encoding");
+        if (encoding != std::string_view::npos) {
+          std::string value(declaration.substr(encoding + 8));
+          for (char& c : value) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+          if (value.find("utf-8") == std::string::npos) failed_ = true;
+        }
+      }
+      return length;
+    }
     case '!':
       if (text.size() < 9) return 0;
       if (text.starts_with("<!--")) return until(4, "-->");
@@ -101,7 +113,7 @@ std::size_t XmlTagScanner::Token(std::string_view text) {
           const bool selfClosing = text[i - 1] == '/';
           const std::string_view inner = text.substr(1, i - 1 - (selfClosing ? 1 : 0));
           const std::string_view name = NameAt(inner);
-          if (name.empty()) {
+          if (name.empty() || name.find('\0') != std::string_view::npos) {  // UTF-16
             failed_ = true;
             return 0;
           }

@@ -221,18 +221,20 @@ TEST(XmlTagScanner, FollowsTheDocumentInPiecesOfAnySize) {
 TEST(XmlTagScanner, GivesUpOnWhatItCannotFollow) {
   struct Case {
     const char* name;
-    const char* xml;
+    std::string_view xml;
   };
   const Case cases[] = {
       {"unfinished tag", "<a><b"},
       {"element left open", "<a><b/>"},
       {"end tag without start", "</a>"},
       {"declared entity", "<a xmlns:t=\"&ent;\"/>"},
+      {"another encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>"},
+      {"UTF-16", std::string_view("<\0a\0/\0>\0", 8)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TableScanner scanner;
-    scanner.Feed(c.xml, std::strlen(c.xml));
+    scanner.Feed(c.xml.data(), c.xml.size());
     scanner.Finish();
     EXPECT_TRUE(scanner.Failed());
   }
