@@ -224,6 +224,7 @@ TEST(XlsxReader, BadInputEndsInWorkbookError) {
       {"not a zip archive", DataFile("make_fixtures.py"), true, "not a zip archive"},
       {"truncated archive", DataFile("truncated.xlsx"), true, "not a zip archive"},
       {"binary workbook", DataFile("binary.xlsx"), true, ".xlsb"},
+      {"checksum mismatch", DataFile("bad_checksum.xlsx"), false, "is damaged"},
       {"entity expansion", DataFile("entities.xlsx"), false, "document type declaration"},
       {"malformed XML", DataFile("malformed.xlsx"), false, "not well-formed XML"},
       {"80 MB tag", DataFile("long_tag.xlsx"), false, "longer than 32 MB"},

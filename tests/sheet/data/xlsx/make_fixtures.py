@@ -264,6 +264,12 @@ def hostile():
     # tag on every read of input would take minutes).
     write("long_tag.xlsx", standard_package([worksheet(
         '<row r="1" spans="' + "1" * (80 << 20) + '"/>')]))
+    # A sheet whose stored bytes no longer match their checksum.
+    path = os.path.join(HERE, "bad_checksum.xlsx")
+    write("bad_checksum.xlsx", standard_package([worksheet(
+        '<row r="1"><c r="A1"><v>12345</v></c></row>')]), zipfile.ZIP_STORED)
+    data = open(path, "rb").read().replace(b"12345", b"12346", 1)
+    open(path, "wb").write(data)
     # A valid workbook cut off in the middle: the zip directory at the end is gone.
     whole = os.path.join(HERE, "tank_summary_ru.xlsx")
     with open(whole, "rb") as f:
