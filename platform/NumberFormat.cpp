@@ -1,7 +1,9 @@
 #include "platform/NumberFormat.h"
 
+#include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -27,6 +29,67 @@ char* IncrementDecimal(char* first, char* end, char* last) {
   std::memmove(first + 1, first, static_cast<std::size_t>(end - first));
   *first = '1';
   return end + 1;
+}
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPowerOfTen = 22;
+
+// One multiplication or division of two exact doubles is correctly rounded only when
+// the arithmetic is plain IEEE double (no wider intermediate precision).
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+constexpr bool kPlainDoubleArithmetic = true;
+#else
+constexpr bool kPlainDoubleArithmetic = false;
+#endif
+
+// The fast way to fixed notation. s = |value| * 10^decimals is the exact product p
+// rounded once to a double. Below 2^50 every k + 1/2 is a double too, and rounding is
+// monotonic, so p < k + 1/2 gives s <= k + 1/2 and p > k + 1/2 gives s >= k + 1/2: when
+// the fraction of s (exact, as is its integer part) is not one half, s and p lie between
+// the same two rounding boundaries and rounding s to the nearest integer gives the
+// digits of the exact binary value. A fraction of exactly one half may come from a p
+// just below or above it: nullptr, and the caller takes the exact path, as for large
+// values and many decimals.
+char* FormatFixedFast(char* first, char* last, double value, int decimals, char decimalSeparator) {
+  if (decimals > kMaxExactPowerOfTen) return nullptr;
+  const double scaled = std::fabs(value) * kExactPowersOfTen[decimals];
+  if (!(scaled < 1125899906842624.0)) return nullptr;  // 2^50
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (fraction == 0.5) return nullptr;
+  const std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+
+  char digits[24];
+  const auto r = std::to_chars(digits, digits + sizeof digits, rounded);
+  const int count = static_cast<int>(r.ptr - digits);
+  const bool negative = value < 0 && rounded != 0;
+  const int intDigits = count > decimals ? count - decimals : 1;
+  const int unsignedSize = intDigits + (decimals > 0 ? 1 + decimals : 0);
+  // The exact path works with up to three places more than its result; where it would
+  // run out of room it decides, so that both paths fail alike.
+  if (last - first < unsignedSize + 3) return nullptr;
+
+  char* out = first;
+  if (negative) *out++ = '-';
+  if (count > decimals) {
+    std::memcpy(out, digits, static_cast<std::size_t>(intDigits));
+    out += intDigits;
+  } else {
+    *out++ = '0';
+  }
+  if (decimals > 0) {
+    *out++ = decimalSeparator;
+    const int fracDigits = count < decimals ? count : decimals;
+    const int zeros = decimals - fracDigits;
+    std::memset(out, '0', static_cast<std::size_t>(zeros));
+    out += zeros;
+    std::memcpy(out, r.ptr - fracDigits, static_cast<std::size_t>(fracDigits));
+    out += fracDigits;
+  }
+  return out;
 }
 
 std::vector<std::string_view> SplitSections(std::string_view pattern) {
@@ -294,40 +357,69 @@ bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& 
     negative = *p == '-';
     ++p;
   }
-  // Copy into a buffer with "." as the decimal point, checking the form on the way:
-  // digits, at most one separator, at least one digit, an optional exponent.
-  char local[128];
-  std::string heap;
-  char* buf = local;
-  const std::size_t len = static_cast<std::size_t>(end - p);
-  if (len >= sizeof local) {
-    heap.resize(len + 1);
-    buf = heap.data();
-  }
-  std::size_t n = 0;
+  // Check the form: digits, at most one separator, at least one digit, an optional
+  // exponent. On the way, the digits as an integer mantissa and a power of ten for the
+  // fast path: while the mantissa has at most 19 significant digits it is exact.
+  const char* const body = p;
+  const char* separatorAt = nullptr;
+  const char* exponentAt = nullptr;
   int digits = 0;
-  bool point = false;
-  while (p != end && (IsDigit(*p) || (*p == fs.DecimalSeparator && !point))) {
+  std::uint64_t mantissa = 0;
+  int significant = 0;
+  int power = 0;
+  for (; p != end; ++p) {
     if (IsDigit(*p)) {
       ++digits;
-      buf[n++] = *p;
+      if (significant < 19) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        if (mantissa != 0) ++significant;
+        if (separatorAt) --power;
+      } else {
+        significant = 20;  // too many digits: the exact path decides
+      }
+    } else if (*p == fs.DecimalSeparator && !separatorAt) {
+      separatorAt = p;
     } else {
-      point = true;
-      buf[n++] = '.';
+      break;
     }
-    ++p;
   }
   if (digits == 0) return false;
   if (p != end) {
     if (*p != 'e' && *p != 'E') return false;
-    buf[n++] = 'e';
+    exponentAt = p;
     ++p;
-    if (p != end && (*p == '+' || *p == '-')) buf[n++] = *p++;
+    bool negativeExponent = false;
+    if (p != end && (*p == '+' || *p == '-')) negativeExponent = *p++ == '-';
     if (p == end) return false;
+    int exponent = 0;
     for (; p != end; ++p) {
       if (!IsDigit(*p)) return false;
-      buf[n++] = *p;
+      if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
     }
+    power += negativeExponent ? -exponent : exponent;
+  }
+  // Clinger's fast path: a mantissa of at most 53 bits and an exact power of ten give
+  // the correctly rounded value in one multiplication or division.
+  if (kPlainDoubleArithmetic && significant <= 19 && mantissa <= (std::uint64_t{1} << 53) &&
+      power >= -kMaxExactPowerOfTen && power <= kMaxExactPowerOfTen) {
+    const double m = static_cast<double>(mantissa);
+    const double v = power >= 0 ? m * kExactPowersOfTen[power] : m / kExactPowersOfTen[-power];
+    value = negative ? -v : v;
+    return true;
+  }
+
+  // The exact way: the text with "." as the decimal point and "e" before the exponent.
+  char local[128];
+  std::string heap;
+  char* buf = local;
+  const std::size_t n = static_cast<std::size_t>(end - body);
+  if (n >= sizeof local) {
+    heap.resize(n + 1);
+    buf = heap.data();
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const char* q = body + i;
+    buf[i] = q == separatorAt ? '.' : (q == exponentAt ? 'e' : *q);
   }
   double v = 0;
   const auto r = std::from_chars(buf, buf + n, v, std::chars_format::general);
@@ -347,6 +439,7 @@ char* FormatFixed(char* first, char* last, double value, int decimals, char deci
     return first + n;
   }
   if (first == last) return nullptr;
+  if (char* end = FormatFixedFast(first, last, value, decimals, decimalSeparator)) return end;
   const double a = std::fabs(value);
   char* digits = first + 1;  // room for a minus sign
   char* end = nullptr;
