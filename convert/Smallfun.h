@@ -40,6 +40,15 @@ std::string DateTimeToSQLConstant(TDateTime value, const std::string& dataBaseTy
 std::string VarToASAConstant(Variant value, Variant nullMarker, const std::string& format);
 std::string VarToORAConstant(Variant value, Variant nullMarker, const std::string& format);
 
+namespace convert {
+
+// VarToSQLConstant appending to `out` instead of returning a new string, and taking the
+// values by reference: the form for writing many literals into one statement.
+void AppendSQLConstant(std::string& out, const Variant& value, const Variant& nullMarker,
+                       const std::string& dataBaseTypeName);
+
+}  // namespace convert
+
 // ---- Text, list and number helpers -----------------------------------------------
 
 std::string FldList_Prepare(const std::string& fieldList);

@@ -1,6 +1,8 @@
 // SQL literals by database dialect.
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "convert/Internal.h"
@@ -25,16 +27,17 @@ Dialect DialectOf(std::string_view upperName) {
 }
 
 // A text literal: each quote doubled, the whole in quotes.
-std::string Quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
+void AppendQuoted(std::string& out, std::string_view text) {
   out.push_back('\'');
-  for (char c : text) {
-    if (c == '\'') out.push_back('\'');
-    out.push_back(c);
+  for (;;) {
+    const std::size_t quote = text.find('\'');
+    if (quote == std::string_view::npos) break;
+    out.append(text.data(), quote + 1);
+    out.push_back('\'');
+    text.remove_prefix(quote + 1);
   }
+  out.append(text);
   out.push_back('\'');
-  return out;
 }
 
 }  // namespace
@@ -91,12 +94,13 @@ std::string DateTimeToSQLConstant(TDateTime value, const std::string& dataBaseTy
   return buf;
 }
 
-std::string VarToSQLConstant(Variant value, Variant nullMarker, const std::string& format,
-                             const std::string& dataBaseTypeName) {
-  (void)format;  // part of the signature; the literal does not depend on it
+namespace convert {
+
+void AppendSQLConstant(std::string& out, const Variant& value, const Variant& nullMarker,
+                       const std::string& dataBaseTypeName) {
   // The working dialect is only needed for dates; the default is settled on every call.
-  const std::string_view name = convert::TrimView(dataBaseTypeName);
-  const bool defaultWasBlank = convert::TrimView(DefaultDataBaseTypeName).empty();
+  const std::string_view name = TrimView(dataBaseTypeName);
+  const bool defaultWasBlank = TrimView(DefaultDataBaseTypeName).empty();
   if (defaultWasBlank) {
     const std::string upper = platform::UpperCase(name);
     DefaultDataBaseTypeName = upper.empty() ? std::string("ASA") : upper;
@@ -104,46 +108,72 @@ std::string VarToSQLConstant(Variant value, Variant nullMarker, const std::strin
 
   if (!value.IsNull() && !nullMarker.IsNull() && value.VType() == nullMarker.VType() &&
       value == nullMarker) {
-    return "NULL";
+    out += "NULL";
+    return;
   }
 
   switch (value.VType()) {
     case varEmpty:
     case varNull:
-      return "NULL";
+      out += "NULL";
+      return;
     case varSmallint:
-    case varInteger:
-      return platform::IntToStr(static_cast<std::int32_t>(value.IntValue()));
+    case varInteger: {
+      char buf[16];
+      const auto r =
+          std::to_chars(buf, buf + sizeof buf, static_cast<std::int32_t>(value.IntValue()));
+      out.append(buf, r.ptr);
+      return;
+    }
     case varSingle:
     case varDouble:
     case varCurrency: {
       // An infinity or NaN has no SQL number literal: it is no value.
       const double v = value.DoubleValue();
-      if (!std::isfinite(v)) return "NULL";
       char buf[400];
-      char* end = platform::FormatFixed(buf, buf + sizeof buf, v, 7, '.');
-      return end ? std::string(buf, end) : std::string("NULL");
+      char* end =
+          std::isfinite(v) ? platform::FormatFixed(buf, buf + sizeof buf, v, 7, '.') : nullptr;
+      if (end) {
+        out.append(buf, end);
+      } else {
+        out += "NULL";
+      }
+      return;
     }
     case varDate: {
       std::string dialect;
       if (!name.empty()) {
         dialect = platform::UpperCase(name);
       } else if (!defaultWasBlank) {
-        dialect = platform::UpperCase(convert::TrimView(DefaultDataBaseTypeName));
+        dialect = platform::UpperCase(TrimView(DefaultDataBaseTypeName));
       }
-      return DateTimeToSQLConstant(value.DoubleValue(), dialect);
+      out += DateTimeToSQLConstant(value.DoubleValue(), dialect);
+      return;
     }
     case varBoolean:
-      return value.BoolValue() ? "1" : "0";
+      out.push_back(value.BoolValue() ? '1' : '0');
+      return;
     case varShortInt:
     case varByte:
-      return convert::Quoted(
-          convert::ByteToText(static_cast<unsigned char>(value.IntValue() & 0xFF)));
+      AppendQuoted(out, ByteToText(static_cast<unsigned char>(value.IntValue() & 0xFF)));
+      return;
     case varString:
-      return convert::Quoted(convert::TrimView(value.Text()));
+      AppendQuoted(out, TrimView(value.Text()));
+      return;
     default:
-      return "''";
+      out += "''";
+      return;
   }
+}
+
+}  // namespace convert
+
+std::string VarToSQLConstant(Variant value, Variant nullMarker, const std::string& format,
+                             const std::string& dataBaseTypeName) {
+  (void)format;  // part of the signature; the literal does not depend on it
+  std::string out;
+  convert::AppendSQLConstant(out, value, nullMarker, dataBaseTypeName);
+  return out;
 }
 
 std::string VarToASAConstant(Variant value, Variant nullMarker, const std::string& format) {

@@ -157,7 +157,9 @@ TDateTime TZnFFSField::GetAsDateTime() const {
 }
 
 std::string TZnFFSField::GetAsSQLConstant() const {
-  return VarToSQLConstant(Value, Variant::Null(), Format, DefaultDataBaseTypeName);
+  std::string out;
+  convert::AppendSQLConstant(out, Value, Variant::Null(), DefaultDataBaseTypeName);
+  return out;
 }
 
 bool TZnFFSField::GetIsNull() const {

@@ -2,9 +2,13 @@
 // and UPDATE text, and storing into a dataset row.
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 #include "convert/Smallfun.h"
 #include "platform/FormatSettings.h"
+#include "platform/NumberFormat.h"
 #include "platform/Text.h"
 #include "record/Znsrec.h"
 
@@ -28,9 +32,44 @@ const Variant& BlankString() {
   return blank;
 }
 
+// The record writes no null marker: the literal NULL comes from Null values only.
+const Variant& NullMarker() {
+  static const Variant null = Variant::Null();
+  return null;
+}
+
 void StoreText(Variant& value, std::string_view text) {
-  value = BlankString();
-  value.MutableText().assign(text);
+  // A text value carries nothing besides its text, so one that is a text already only
+  // needs the text replaced.
+  if (value.VType() != varString) value = BlankString();
+  std::string& target = value.MutableText();
+  target.clear();
+  target.append(text);
+}
+
+// The first position from `pos` on whose byte is `a`, `b` or `c`, or `length`. Eight
+// bytes at a time: a byte equal to the pattern turns to zero under XOR, and the lowest
+// zero byte of a word is found exactly by the borrow trick (higher ones may be reported
+// falsely, so only the lowest counts).
+std::size_t FindAnyOf3(const char* text, std::size_t pos, std::size_t length, unsigned char a,
+                       unsigned char b, unsigned char c) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    const std::uint64_t pa = kOnes * a, pb = kOnes * b, pc = kOnes * c;
+    const auto zeroBytes = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+    for (; pos + 8 <= length; pos += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text + pos, sizeof word);
+      const std::uint64_t hits = zeroBytes(word ^ pa) | zeroBytes(word ^ pb) | zeroBytes(word ^ pc);
+      if (hits != 0) return pos + static_cast<std::size_t>(std::countr_zero(hits) / 8);
+    }
+  }
+  for (; pos < length; ++pos) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte == a || byte == b || byte == c) return pos;
+  }
+  return length;
 }
 
 }  // namespace
@@ -46,9 +85,6 @@ void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
   if (nul != std::string_view::npos) line = line.substr(0, nul);
   const auto sep = static_cast<unsigned char>(separator);
   // No NUL is left, so a NUL separator never matches.
-  const auto isBreak = [sep](unsigned char c) {
-    return c > '\r' ? c == sep : (c == '\n' || c == '\r' || c == sep);
-  };
   const auto isLineFeed = [sep](unsigned char c) { return c == '\n' || c == sep; };
   const auto isReturn = [sep](unsigned char c) { return c == '\r' && sep != '\r'; };
 
@@ -58,7 +94,7 @@ void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
   std::size_t pos = 0;
   while (pos < length) {
     const std::size_t start = pos;
-    while (pos < length && !isBreak(static_cast<unsigned char>(text[pos]))) ++pos;
+    pos = FindAnyOf3(text, pos, length, sep, '\r', '\n');
     if (count == Cells.size()) {
       if (spareCells_.empty()) {
         Cells.emplace_back();
@@ -69,7 +105,9 @@ void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
         spareCells_.pop_back();
       }
     }
-    Cells[count++].assign(text + start, pos - start);
+    std::string& cell = Cells[count++];
+    cell.clear();
+    cell.append(text + start, pos - start);
     if (pos < length && isReturn(static_cast<unsigned char>(text[pos]))) ++pos;
     if (pos < length && isLineFeed(static_cast<unsigned char>(text[pos]))) ++pos;
   }
@@ -98,6 +136,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
 
   SplitCells(line, separator);
   const char decimal = FormatSettings.DecimalSeparator;
+  const char otherDecimal = decimal == '.' ? ',' : (decimal == ',' ? '.' : '\0');
   const std::size_t cellCount = Cells.size();
   for (std::size_t i = 0; i < fieldCount; ++i) {
     TZnFFSField& field = *Fields[i];
@@ -118,19 +157,37 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
       ++ScanCount;
       continue;
     }
-    Variant converted;
-    if (type == "integer") {
-      converted = VarValFromString(cell, varInteger);
-    } else if (type == "float") {
-      // Either decimal mark reads as the locale's one.
-      scratch_.assign(cell);
-      if (decimal == '.') {
-        std::replace(scratch_.begin(), scratch_.end(), ',', '.');
-      } else if (decimal == ',') {
-        std::replace(scratch_.begin(), scratch_.end(), '.', ',');
+    // Numbers are read as VarValFromString reads them, straight into the value.
+    if (type == "float") {
+      // Either decimal mark reads as the locale's one; the cell is copied only when it
+      // holds the other one.
+      std::string_view text = cell;
+      if (otherDecimal != 0 && text.find(otherDecimal) != std::string_view::npos) {
+        scratch_.assign(cell);
+        std::replace(scratch_.begin(), scratch_.end(), otherDecimal, decimal);
+        text = scratch_;
       }
-      converted = VarValFromString(scratch_, varDouble);
-    } else if (type == "datetime") {
+      double number = 0;
+      if (platform::TryStrToFloat(text, number)) {
+        field.Value = Variant::Double(number);
+        ++ScanCount;
+      } else {
+        field.Value = field.DefValue;
+      }
+      continue;
+    }
+    if (type == "integer") {
+      std::int32_t number = 0;
+      if (platform::TryStrToInt(TrimView(cell), number)) {
+        field.Value = Variant::Integer(number);
+        ++ScanCount;
+      } else {
+        field.Value = field.DefValue;
+      }
+      continue;
+    }
+    Variant converted;
+    if (type == "datetime") {
       converted = VarValFromString(cell, varDate);
     } else {
       // "char" and any type name written by other means: the cell as it stands.
@@ -173,12 +230,13 @@ std::string TZnFFSRecord::InsertSQL(const std::string& table) const {
     sql += field->Name;
   }
   sql += ") \nValues \r\n(";
+  const Variant& nullMarker = NullMarker();
   first = true;
   for (const auto& field : Fields) {
     if (field->NoStore) continue;
     if (!first) sql += " ,";
     first = false;
-    sql += field->GetAsSQLConstant();
+    convert::AppendSQLConstant(sql, field->Value, nullMarker, DefaultDataBaseTypeName);
   }
   sql += ')';
   return sql;
@@ -193,7 +251,7 @@ std::string TZnFFSRecord::UpdateSQL(const std::string& table, const std::string&
     first = false;
     assignments += field->Name;
     assignments += " = ";
-    assignments += field->GetAsSQLConstant();
+    convert::AppendSQLConstant(assignments, field->Value, NullMarker(), DefaultDataBaseTypeName);
     assignments += " \r\n";
   }
   if (assignments.empty()) return std::string();
