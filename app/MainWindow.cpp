@@ -1,5 +1,8 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
+#include <functional>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -10,11 +13,14 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QSqlError>
 #include <QSqlTableModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -34,6 +40,7 @@ constexpr const char* kSettingsSection = "Saved values";
 constexpr const char* kSettingsKey = "LastXlsFile";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string Std(const QString& s) { return s.toUtf8().toStdString(); }
 
 // A font of the family at a pixel height, or the fallback at that height when the family
 // is not installed.
@@ -80,6 +87,12 @@ TForm1::TForm1(app::WindowOptions options, QWidget* parent)
   DataSource1->setObjectName("DataSource1");
   DataSource1->setEditStrategy(QSqlTableModel::OnFieldChange);
   DBGrid1->setModel(DataSource1);
+  // A new row is written when the user leaves it (edits of stored rows go at once).
+  connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex&, const QModelIndex& previous) {
+            if (!previous.isValid() || !DataSource1->isDirty()) return;
+            if (!DataSource1->submitAll()) ShowError(Std(DataSource1->lastError().text()));
+          });
   ADOTable1->SetControlsListener([this](bool) { RefreshGrid(); });
   ADOTable1->SetTableName("Stability_Elements");
   ADOTable1->Open();
@@ -197,6 +210,7 @@ void TForm1::BuildComponents() {
   DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                            QAbstractItemView::AnyKeyPressed);
   DBGrid1->setTabKeyNavigation(true);
+  DBGrid1->installEventFilter(this);
   DBGrid1->horizontalHeader()->setFont(FontOrFallback("MS Sans Serif", 13, QApplication::font()));
   Splitter1->addWidget(Panel1);
   Splitter1->addWidget(DBGrid1);
@@ -347,5 +361,55 @@ void TForm1::RefreshGrid() {
   }
   if (ADOTable1->ControlsDisabled()) return;
   DataSource1->setTable(Q(ADOTable1->TableName()));
+  DataSource1->select();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == DBGrid1 && event->type() == QEvent::KeyPress && !running_) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Insert && key->modifiers() == Qt::NoModifier) {
+      InsertGridRow();
+      return true;
+    }
+    if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::ControlModifier) {
+      DeleteGridRows();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::InsertGridRow() {
+  if (DataSource1 == nullptr || DataSource1->tableName().isEmpty()) return;
+  const QModelIndex current = DBGrid1->currentIndex();
+  const int row = current.isValid() ? current.row() : 0;
+  if (!DataSource1->insertRow(row)) {
+    ShowError(Std(DataSource1->lastError().text()));
+    return;
+  }
+  DBGrid1->setCurrentIndex(DataSource1->index(row, current.isValid() ? current.column() : 0));
+}
+
+void TForm1::DeleteGridRows() {
+  if (DataSource1 == nullptr) return;
+  QList<int> rows;
+  for (const QModelIndex& index : DBGrid1->selectionModel()->selectedIndexes()) {
+    if (!rows.contains(index.row())) rows << index.row();
+  }
+  if (rows.isEmpty() && DBGrid1->currentIndex().isValid()) rows << DBGrid1->currentIndex().row();
+  if (rows.isEmpty()) return;
+  const std::string question = rows.size() == 1 ? "Удалить запись?" : "Удалить выбранные записи?";
+  const bool agreed = options_.confirm
+                          ? options_.confirm(question)
+                          : QMessageBox::question(this, QCoreApplication::applicationName(),
+                                                  Q(question)) == QMessageBox::Yes;
+  if (!agreed) return;
+  std::sort(rows.begin(), rows.end(), std::greater<int>());
+  for (int row : rows) {
+    if (!DataSource1->removeRow(row)) {
+      ShowError(Std(DataSource1->lastError().text()));
+      break;
+    }
+  }
   DataSource1->select();
 }

@@ -42,6 +42,8 @@ struct WindowOptions {
   std::string programDirectory;  // empty: the executable's directory; with a trailing "/"
   // Empty: a modal message box.
   std::function<void(const std::string& text)> showMessage;
+  // Empty: a modal question with Yes and No. True when the user agrees.
+  std::function<bool(const std::string& question)> confirm;
   // Empty: Dlg_Open runs modally. Otherwise called with the prepared dialog; returns true
   // when a file was chosen (the dialog's selected file).
   std::function<bool(QFileDialog& dialog)> execDialog;
@@ -105,6 +107,11 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   void RunCommand(const std::function<void()>& command);
   void ShowError(const std::string& text);
   void RefreshGrid();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Grid keys: Insert begins a new row, Ctrl+Delete deletes the selected rows after a
+  // question.
+  void InsertGridRow();
+  void DeleteGridRows();
   app::ImportTarget Target();
 
   class MessageRelay;

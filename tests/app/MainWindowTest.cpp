@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -149,6 +150,49 @@ TEST_F(Window, GridEditsRowsInPlace) {
   EXPECT_EQ(Column(check.Database(), "SELECT Designation FROM FromExcel ORDER BY ID LIMIT 1"),
             std::vector<std::string>{"ТТ-1а"});
   EXPECT_EQ(Std(before), "ТТ-1");
+}
+
+TEST_F(Window, GridKeysInsertAndDeleteRows) {
+  std::vector<std::string> questions;
+  bool agree = false;
+  options_.confirm = [&](const std::string& question) {
+    questions.push_back(question);
+    return agree;
+  };
+  auto form = Open();
+  form->Bt_FromTxt->click();
+  QSqlTableModel& model = *form->DataSource1;
+  auto press = [&](int key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(form->DBGrid1, &event);
+  };
+  auto rowsInDatabase = [&] {
+    db::Connection check(options_.connectionString);
+    check.Open();
+    return Count(check.Database(), "SELECT COUNT(*) FROM FromExcel");
+  };
+
+  form->DBGrid1->setCurrentIndex(model.index(0, 2));
+  press(Qt::Key_Delete, Qt::ControlModifier);  // declined
+  EXPECT_EQ(questions, std::vector<std::string>{"Удалить запись?"});
+  EXPECT_EQ(rowsInDatabase(), 10);
+  agree = true;
+  press(Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(rowsInDatabase(), 9);
+  EXPECT_EQ(model.rowCount(), 9);
+
+  press(Qt::Key_Insert, Qt::NoModifier);
+  const int column = model.record().indexOf("Designation");
+  ASSERT_TRUE(model.setData(model.index(form->DBGrid1->currentIndex().row(), column), "Новая"))
+      << Std(model.lastError().text());
+  EXPECT_EQ(rowsInDatabase(), 9);  // written when the user leaves the new row
+  form->DBGrid1->setCurrentIndex(model.index(5, column));
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
+  EXPECT_EQ(rowsInDatabase(), 10);
+  db::Connection check(options_.connectionString);
+  check.Open();
+  EXPECT_EQ(Count(check.Database(), "SELECT COUNT(*) FROM FromExcel WHERE Designation = 'Новая'"),
+            1);
 }
 
 TEST_F(Window, NoSecondCommandDuringARun) {
