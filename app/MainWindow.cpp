@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QElapsedTimer>
@@ -412,4 +413,12 @@ void TForm1::DeleteGridRows() {
     }
   }
   DataSource1->select();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }

@@ -108,6 +108,8 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   void ShowError(const std::string& text);
   void RefreshGrid();
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The window stays open until a run has returned.
+  void closeEvent(QCloseEvent* event) override;
   // Grid keys: Insert begins a new row, Ctrl+Delete deletes the selected rows after a
   // question.
   void InsertGridRow();

@@ -203,6 +203,7 @@ TEST_F(Window, NoSecondCommandDuringARun) {
   bool fired = false;
   bool enabledDuringRun = true;
   bool runningDuringRun = false;
+  bool closedDuringRun = true;
   QString progress;
   QTimer::singleShot(0, form.get(), [&] {
     fired = true;
@@ -211,6 +212,8 @@ TEST_F(Window, NoSecondCommandDuringARun) {
     progress = form->Lb_Progress->text();
     form->Bt_FromTxt->click();
     form->Bt_FromTxtClick();
+    form->close();
+    closedDuringRun = !form->isVisible();
   });
 
   form->Bt_FromTxt->click();
@@ -218,6 +221,7 @@ TEST_F(Window, NoSecondCommandDuringARun) {
   EXPECT_TRUE(fired);
   EXPECT_FALSE(enabledDuringRun);
   EXPECT_TRUE(runningDuringRun);
+  EXPECT_FALSE(closedDuringRun);
   EXPECT_TRUE(progress.startsWith("Обработано строк: ")) << Std(progress);
   EXPECT_TRUE(progress.endsWith(" из 5000")) << Std(progress);
   EXPECT_EQ(Occurrences(Log(*form), "Добавлено записей: 5000"), 1);
