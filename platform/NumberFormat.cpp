@@ -56,17 +56,39 @@ constexpr bool kPlainDoubleArithmetic = false;
 char* FormatFixedFast(char* first, char* last, double value, int decimals, char decimalSeparator) {
   if (decimals > kMaxExactPowerOfTen) return nullptr;
   const double scaled = std::fabs(value) * kExactPowersOfTen[decimals];
-  if (!(scaled < 1125899906842624.0)) return nullptr;  // 2^50
-  const double whole = std::floor(scaled);
-  const double fraction = scaled - whole;
+  if (!(scaled < 1125899906842624.0)) return nullptr;     // 2^50
+  const auto whole = static_cast<std::uint64_t>(scaled);  // truncation: the floor here
+  const double fraction = scaled - static_cast<double>(whole);
   if (fraction == 0.5) return nullptr;
-  const std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-
-  char digits[24];
-  const auto r = std::to_chars(digits, digits + sizeof digits, rounded);
-  const int count = static_cast<int>(r.ptr - digits);
+  std::uint64_t rounded = whole + (fraction > 0.5 ? 1 : 0);
   const bool negative = value < 0 && rounded != 0;
-  const int intDigits = count > decimals ? count - decimals : 1;
+
+  // The digits of `rounded`, two at a time from the last, right-aligned in a field of
+  // zeros: at least decimals + 1 digits, so that a whole part of 0 is written too.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char digits[48];
+  std::memset(digits, '0', sizeof digits);
+  char* const digitsEnd = digits + sizeof digits;
+  char* d = digitsEnd;
+  while (rounded >= 100) {
+    const auto pair = static_cast<unsigned>(rounded % 100);
+    rounded /= 100;
+    d -= 2;
+    d[0] = kPairs[2 * pair];
+    d[1] = kPairs[2 * pair + 1];
+  }
+  if (rounded >= 10) {
+    d -= 2;
+    d[0] = kPairs[2 * rounded];
+    d[1] = kPairs[2 * rounded + 1];
+  } else {
+    *--d = static_cast<char>('0' + rounded);
+  }
+  if (digitsEnd - d < decimals + 1) d = digitsEnd - (decimals + 1);
+  const int intDigits = static_cast<int>(digitsEnd - d) - decimals;
   const int unsignedSize = intDigits + (decimals > 0 ? 1 + decimals : 0);
   // The exact path works with up to three places more than its result; where it would
   // run out of room it decides, so that both paths fail alike.
@@ -74,20 +96,10 @@ char* FormatFixedFast(char* first, char* last, double value, int decimals, char 
 
   char* out = first;
   if (negative) *out++ = '-';
-  if (count > decimals) {
-    std::memcpy(out, digits, static_cast<std::size_t>(intDigits));
-    out += intDigits;
-  } else {
-    *out++ = '0';
-  }
+  for (int i = 0; i < intDigits; ++i) *out++ = *d++;
   if (decimals > 0) {
     *out++ = decimalSeparator;
-    const int fracDigits = count < decimals ? count : decimals;
-    const int zeros = decimals - fracDigits;
-    std::memset(out, '0', static_cast<std::size_t>(zeros));
-    out += zeros;
-    std::memcpy(out, r.ptr - fracDigits, static_cast<std::size_t>(fracDigits));
-    out += fracDigits;
+    for (int i = 0; i < decimals; ++i) *out++ = *d++;
   }
   return out;
 }

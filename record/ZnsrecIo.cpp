@@ -213,7 +213,8 @@ std::string TZnFFSRecord::InsertSQL(const std::string& table) const {
   for (const auto& field : Fields) {
     if (field->NoStore) continue;
     any = true;
-    estimate += field->Name.size() + 20;
+    // A number takes about 20 characters; a text its own length and its quotes.
+    estimate += field->Name.size() + field->Value.Text().size() + 24;
   }
   if (!any) return std::string();
 
