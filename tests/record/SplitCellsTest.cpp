@@ -48,7 +48,7 @@ TEST(SplitCells, AnyLineAsTheLineRuleReadsIt) {
   TZnFFSRecord rec;
   rec.Add("A", "char");
   int mismatches = 0;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     std::string line;
     for (int n = length(rng); n > 0; --n) {
       line += pieces[pick(rng)];
