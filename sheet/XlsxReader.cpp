@@ -612,7 +612,8 @@ class XlsxReader : public WorkbookReader {
 
     if (!sharedStringsPart.empty() && zip_.Contains(sharedStringsPart)) {
       SharedStringsHandler handler(strings_, limits_);
-      ParseXmlPart(zip_, sharedStringsPart, limits_.maxDecompressedPart, handler);
+      ParseXmlPart(zip_, sharedStringsPart, limits_.maxDecompressedPart, handler, true,
+                   XmlPrefixes::Own);
     }
     if (!stylesPart.empty() && zip_.Contains(stylesPart)) {
       StylesHandler handler;
@@ -638,7 +639,7 @@ class XlsxReader : public WorkbookReader {
     }
     const SheetContext context{strings_, dateStyles_, date1904_, limits_};
     WorksheetHandler handler(context, sink);
-    ParseXmlPart(zip_, sheet.part, limits_.maxDecompressedPart, handler);
+    ParseXmlPart(zip_, sheet.part, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
   }
 
  private:

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sheet/Workbook.h"
+#include "sheet/XmlText.h"
 #include "sheet/ZipArchive.h"
 
 namespace sheet {
@@ -40,6 +41,102 @@ XmlName SplitName(const char* raw) {
   const auto blank = full.find(kSeparator);
   if (blank == std::string_view::npos) return {XmlNs::None, full};
   return {ClassifyNamespace(full.substr(0, blank)), full.substr(blank + 1)};
+}
+
+}  // namespace
+
+// --- The own reader ----------------------------------------------------------------------
+//
+// Large parts (worksheets, shared strings, content.xml) are read by a tokenizer of our own
+// rather than by expat: a workbook part is UTF-8 without a document type, which leaves
+// tags, attributes, character and entity references, comments, processing instructions
+// and CDATA sections. The reader checks what makes a document well-formed (nesting,
+// names, attribute syntax, unique attributes, references, characters and UTF-8, a single
+// root) and reports the same errors in expat's words; a document in another encoding is
+// handed to expat whole, before anything of it has been reported.
+
+namespace {
+
+enum CharClass : std::uint8_t {
+  kPlain = 0,    // stands for itself in text and attribute values
+  kSpecial = 1,  // '&', CR, ']' of text, tab and LF of attribute values
+  kBad = 2,      // a control character XML does not allow
+  kHigh = 3,     // a byte of a multi-byte UTF-8 sequence
+  kLess = 4,     // '<', not allowed in attribute values
+};
+
+enum class Run { Text, Attribute, Cdata };
+
+constexpr std::array<std::uint8_t, 256> MakeClasses(Run run) {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    if (c >= 0x80) {
+      table[c] = kHigh;
+    } else if (c == '\r' || (run != Run::Cdata && c == '&') || (run == Run::Text && c == ']') ||
+               (run == Run::Attribute && (c == '\t' || c == '\n'))) {
+      table[c] = kSpecial;
+    } else if (c < 0x20 && c != '\t' && c != '\n') {
+      table[c] = kBad;
+    } else if (c == '<' && run == Run::Attribute) {
+      table[c] = kLess;
+    }
+  }
+  return table;
+}
+
+constexpr auto kTextClasses = MakeClasses(Run::Text);
+constexpr auto kAttributeClasses = MakeClasses(Run::Attribute);
+constexpr auto kCdataClasses = MakeClasses(Run::Cdata);
+
+// Name characters: 1 may start a name, 2 may only continue one. Bytes of non-ASCII
+// characters are accepted in either place.
+constexpr std::array<std::uint8_t, 256> MakeNameTable() {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80) {
+      table[c] = 1;
+    } else if ((c >= '0' && c <= '9') || c == '.' || c == '-') {
+      table[c] = 2;
+    }
+  }
+  return table;
+}
+
+constexpr auto kNameChars = MakeNameTable();
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Length of the valid UTF-8 sequence at `p` (at most `left` bytes there), 0 when it is
+// invalid, or -1 when it is cut off by the end of the data.
+int Utf8Length(const unsigned char* p, std::size_t left) {
+  const unsigned char b = p[0];
+  int length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    length = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;  // no surrogates
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  for (int k = 1; k < length; ++k) {
+    if (static_cast<std::size_t>(k) >= left) return -1;
+    if (p[k] < (k == 1 ? low : 0x80) || p[k] > (k == 1 ? high : 0xBF)) return 0;
+  }
+  // U+FFFE and U+FFFF are not characters.
+  if (b == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;
+  return length;
+}
+
+bool IsXmlChar(std::uint32_t cp) {
+  return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+         (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
 }
 
 }  // namespace
@@ -185,6 +282,488 @@ struct XmlStreamParser::Impl {
     static_cast<Impl*>(data)->Refuse("declares entities, which is not allowed");
   }
 
+  // --- The own reader (XmlPrefixes::Own) ---
+
+  enum class Reader : std::uint8_t { Expat, Undecided, Own };
+  Reader reader = Reader::Expat;
+
+  struct OpenElement {
+    std::size_t nameBegin;  // in openNames
+    std::size_t nameLength;
+    std::size_t localOffset;  // of the local name within the qualified name
+    XmlNs ns;
+  };
+  struct RawAttribute {
+    std::string_view name;
+    const char* value;  // nullptr: decoded into `scratch` at valueOffset
+    std::size_t valueOffset;
+    std::size_t valueLength;
+  };
+  std::vector<OpenElement> open;
+  std::string openNames;
+  std::vector<RawAttribute> raw;
+  std::string scratch;  // decoded attribute values of the current tag
+  std::string decoded;  // decoded character data
+  bool sawRoot = false;
+  std::uint64_t documentStart = 0;  // past a byte-order mark
+  std::uint64_t consumed = 0;       // bytes of the document before `pending`
+  std::uint64_t line = 1;           // line at the start of `pending`
+  std::uint64_t lineStart = 0;      // where that line starts in the document
+  std::uint64_t retryAt = 0;        // scan again once `pending` is this long
+
+  // Input is scanned in pieces of at least this size.
+  static constexpr std::uint64_t kOwnPiece = 64 * 1024;
+
+  [[noreturn]] void Malformed(XML_Error code, std::size_t at) const {
+    std::uint64_t l = line;
+    std::uint64_t start = lineStart;
+    for (std::size_t i = 0; i < at && i < pending.size(); ++i) {
+      if (pending[i] == '\n') {
+        ++l;
+        start = consumed + i + 1;
+      }
+    }
+    throw WorkbookError("the part " + what + " is not well-formed XML (line " + std::to_string(l) +
+                        ", column " + std::to_string(consumed + at - start) +
+                        "): " + XML_ErrorString(code));
+  }
+
+  // Chooses the reader from the start of the document: ours for UTF-8, expat for any
+  // other encoding. False while there is too little input to tell.
+  bool Decide(bool final) {
+    std::string_view head(pending);
+    if (head.size() < 4 && !final) return false;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (head.size() >= 2 &&
+        ((byte(0) == 0xFE && byte(1) == 0xFF) || (byte(0) == 0xFF && byte(1) == 0xFE) ||
+         byte(0) == 0 || byte(1) == 0)) {
+      reader = Reader::Expat;
+      return true;
+    }
+    if (head.starts_with("\xEF\xBB\xBF")) {
+      documentStart = 3;
+      head.remove_prefix(3);
+    }
+    constexpr std::string_view kDeclaration = "<?xml ";
+    if (!final && head.size() < kDeclaration.size() && kDeclaration.starts_with(head)) {
+      documentStart = 0;
+      return false;
+    }
+    if (head.starts_with("<?xml") && head.size() > 5 && IsXmlSpace(head[5])) {
+      const auto end = head.find("?>");
+      if (end == std::string_view::npos) {
+        if (!final && head.size() < 4096) return false;
+        reader = Reader::Expat;  // let expat name what is wrong
+        return true;
+      }
+      const std::string_view declaration = head.substr(0, end);
+      const auto encoding = declaration.find("encoding");
+      if (encoding != std::string_view::npos) {
+        std::string_view rest = declaration.substr(encoding + 8);
+        while (!rest.empty() && (IsXmlSpace(rest.front()) || rest.front() == '=')) {
+          rest.remove_prefix(1);
+        }
+        std::string name;
+        if (!rest.empty() && (rest.front() == '"' || rest.front() == '\'')) {
+          const auto close = rest.find(rest.front(), 1);
+          if (close != std::string_view::npos) name = std::string(rest.substr(1, close - 1));
+        }
+        for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        if (name != "utf-8") {
+          reader = Reader::Expat;
+          return true;
+        }
+      }
+    }
+    reader = Reader::Own;
+    if (documentStart != 0) {
+      pending.erase(0, documentStart);
+      consumed = documentStart;
+      lineStart = 0;
+    }
+    return true;
+  }
+
+  // Drops the first `n` bytes of `pending`, keeping count of lines.
+  void Consume(std::size_t n) {
+    const char* p = pending.data();
+    const char* end = p + n;
+    while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
+      p = static_cast<const char*>(lf) + 1;
+      ++line;
+      lineStart = consumed + static_cast<std::uint64_t>(p - pending.data());
+    }
+    consumed += n;
+    pending.erase(0, n);
+  }
+
+  void Scan(bool final) {
+    const char* base = pending.data();
+    const std::size_t n = pending.size();
+    std::size_t pos = 0;
+    while (pos < n) {
+      if (base[pos] != '<') {
+        const void* lt = std::memchr(base + pos, '<', n - pos);
+        std::size_t end = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - base) : n;
+        if (lt == nullptr && !final) {
+          end = SafeTextEnd(pos, n);
+          if (end == pos) break;
+        }
+        Text(pos, end);
+        pos = end;
+        continue;
+      }
+      const std::size_t length = Markup(pos);
+      if (length == 0) break;
+      pos += length;
+    }
+    if (final && pos < n) Malformed(XML_ERROR_UNCLOSED_TOKEN, pos);
+    Consume(pos);
+    if (pending.size() > kMaxToken) {
+      throw WorkbookError("the part " + what + " has a tag or comment longer than " +
+                          std::to_string(kMaxToken >> 20) + " MB");
+    }
+    // An unfinished token is scanned again from its start: wait for twice as much input,
+    // so that a long one costs linear time, but look again before it passes the limit.
+    retryAt = std::min<std::uint64_t>(std::max<std::uint64_t>(2 * pending.size(), kOwnPiece),
+                                      kMaxToken + 1);
+  }
+
+  void FinishOwn() {
+    Scan(true);
+    if (!sawRoot || !open.empty()) Malformed(XML_ERROR_NO_ELEMENTS, 0);
+  }
+
+  // Where character data at the end of the input may be cut without splitting a
+  // reference, a CR LF pair or a character.
+  std::size_t SafeTextEnd(std::size_t pos, std::size_t n) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(pending.data());
+    std::size_t end = n;
+    if (const void* amp = memrchr(p + pos, '&', n - pos)) {
+      const std::size_t at = static_cast<std::size_t>(static_cast<const unsigned char*>(amp) - p);
+      if (std::memchr(p + at, ';', n - at) == nullptr) end = at;
+    }
+    std::size_t k = end;
+    while (k > pos && end - k < 4 && (p[k - 1] & 0xC0) == 0x80) --k;
+    if (k > pos && p[k - 1] >= 0xC0) end = k - 1;
+    if (end > pos && p[end - 1] == '\r') --end;
+    // "]]>" is not allowed in text: keep a "]]" that may be its start.
+    for (int dropped = 0; dropped < 2 && end > pos && p[end - 1] == ']'; ++dropped) --end;
+    return end;
+  }
+
+  // End of the name starting at `i` (== i when none starts there).
+  std::size_t NameEnd(std::size_t i, std::size_t limit) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(pending.data());
+    if (i >= limit || kNameChars[p[i]] != 1) return i;
+    const std::size_t begin = i;
+    unsigned char high = p[i];
+    for (++i; i < limit && kNameChars[p[i]] != 0; ++i) high |= p[i];
+    if ((high & 0x80) != 0 && i < limit) {
+      for (std::size_t k = begin; k < i;) {
+        if (p[k] < 0x80) {
+          ++k;
+          continue;
+        }
+        const int length = Utf8Length(p + k, i - k);
+        if (length <= 0) Malformed(XML_ERROR_INVALID_TOKEN, k);
+        k += static_cast<std::size_t>(length);
+      }
+    }
+    return i;
+  }
+
+  // Checks and decodes the character data or attribute value pending[begin, end): a view
+  // of the input itself when nothing needs replacing, else of `out` (appended to).
+  std::string_view Decode(std::size_t begin, std::size_t end,
+                          const std::array<std::uint8_t, 256>& classes, bool attribute,
+                          std::string& out) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(pending.data());
+    std::size_t i = begin;
+    for (;;) {
+      while (i < end && classes[p[i]] == kPlain) ++i;
+      if (i == end) return std::string_view(pending.data() + begin, end - begin);
+      if (classes[p[i]] != kHigh) break;
+      const int length = Utf8Length(p + i, end - i);
+      if (length <= 0) Malformed(XML_ERROR_INVALID_TOKEN, i);
+      i += static_cast<std::size_t>(length);
+    }
+    if (classes[p[i]] != kSpecial) Malformed(XML_ERROR_INVALID_TOKEN, i);
+    const std::size_t start = out.size();
+    out.append(pending.data() + begin, i - begin);
+    while (i < end) {
+      const unsigned char c = p[i];
+      switch (classes[c]) {
+        case kPlain:
+          out += static_cast<char>(c);
+          ++i;
+          break;
+        case kHigh: {
+          const int length = Utf8Length(p + i, end - i);
+          if (length <= 0) Malformed(XML_ERROR_INVALID_TOKEN, i);
+          out.append(pending.data() + i, static_cast<std::size_t>(length));
+          i += static_cast<std::size_t>(length);
+          break;
+        }
+        case kSpecial:
+          if (c == '&') {
+            i = Reference(i, end, out);
+          } else if (c == '\r') {
+            out += attribute ? ' ' : '\n';
+            ++i;
+            if (i < end && p[i] == '\n') ++i;
+          } else if (c == ']') {
+            if (end - i >= 3 && p[i + 1] == ']' && p[i + 2] == '>') {
+              Malformed(XML_ERROR_INVALID_TOKEN, i + 2);
+            }
+            out += ']';
+            ++i;
+          } else {
+            out += ' ';  // tab and line feed in an attribute value
+            ++i;
+          }
+          break;
+        default:
+          Malformed(XML_ERROR_INVALID_TOKEN, i);
+      }
+    }
+    return std::string_view(out).substr(start);
+  }
+
+  // Decodes the reference at pending[i] ('&') into `out`; returns the position after it.
+  std::size_t Reference(std::size_t i, std::size_t end, std::string& out) const {
+    const char* p = pending.data();
+    const void* semicolon = std::memchr(p + i, ';', end - i);
+    if (semicolon == nullptr) Malformed(XML_ERROR_INVALID_TOKEN, end);
+    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(semicolon) - p);
+    const std::string_view name(p + i + 1, close - i - 1);
+    if (!name.empty() && name[0] == '#') {
+      const bool hex = name.size() > 1 && name[1] == 'x';
+      const std::string_view digits = name.substr(hex ? 2 : 1);
+      if (digits.empty()) Malformed(XML_ERROR_INVALID_TOKEN, i);
+      std::uint32_t cp = 0;
+      for (const char d : digits) {
+        int v = -1;
+        if (d >= '0' && d <= '9') v = d - '0';
+        if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+        if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+        if (v < 0) Malformed(XML_ERROR_INVALID_TOKEN, i);
+        cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
+        if (cp > 0x10FFFF) Malformed(XML_ERROR_BAD_CHAR_REF, i);
+      }
+      if (!IsXmlChar(cp)) Malformed(XML_ERROR_BAD_CHAR_REF, i);
+      AppendUtf8(out, cp);
+    } else if (name == "lt") {
+      out += '<';
+    } else if (name == "gt") {
+      out += '>';
+    } else if (name == "amp") {
+      out += '&';
+    } else if (name == "quot") {
+      out += '"';
+    } else if (name == "apos") {
+      out += '\'';
+    } else {
+      if (name.empty() || NameEnd(i + 1, close) != close) Malformed(XML_ERROR_INVALID_TOKEN, i);
+      Malformed(XML_ERROR_UNDEFINED_ENTITY, i);
+    }
+    return close + 1;
+  }
+
+  void Text(std::size_t begin, std::size_t end) {
+    if (open.empty()) {  // before or after the root element: blanks only
+      for (std::size_t i = begin; i < end; ++i) {
+        if (!IsXmlSpace(pending[i])) {
+          Malformed(sawRoot ? XML_ERROR_JUNK_AFTER_DOC_ELEMENT : XML_ERROR_INVALID_TOKEN, i);
+        }
+      }
+      return;
+    }
+    decoded.clear();
+    const std::string_view text = Decode(begin, end, kTextClasses, false, decoded);
+    if (wantText && !text.empty()) handler.OnText(text);
+  }
+
+  // The markup at pending[pos] ('<'): its length, or 0 when it is not complete yet.
+  std::size_t Markup(std::size_t pos) {
+    const std::size_t n = pending.size();
+    if (n - pos < 2) return 0;
+    switch (pending[pos + 1]) {
+      case '/':
+        return EndTag(pos);
+      case '?':
+        return Instruction(pos);
+      case '!':
+        return Declaration(pos);
+      default:
+        return StartTag(pos);
+    }
+  }
+
+  std::size_t EndTag(std::size_t pos) {
+    const char* base = pending.data();
+    const void* gt = std::memchr(base + pos + 2, '>', pending.size() - pos - 2);
+    if (gt == nullptr) return 0;
+    const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(gt) - base);
+    const std::size_t nameEnd = NameEnd(pos + 2, close);
+    if (nameEnd == pos + 2 || open.empty()) Malformed(XML_ERROR_INVALID_TOKEN, pos + 1);
+    for (std::size_t i = nameEnd; i < close; ++i) {
+      if (!IsXmlSpace(base[i])) Malformed(XML_ERROR_INVALID_TOKEN, i);
+    }
+    const OpenElement& top = open.back();
+    if (std::string_view(base + pos + 2, nameEnd - pos - 2) !=
+        std::string_view(openNames).substr(top.nameBegin, top.nameLength)) {
+      Malformed(XML_ERROR_TAG_MISMATCH, pos + 2);
+    }
+    EndElement();
+    return close + 1 - pos;
+  }
+
+  void EndElement() {
+    const OpenElement top = open.back();
+    handler.OnEnd({top.ns, std::string_view(openNames).substr(top.nameBegin + top.localOffset,
+                                                              top.nameLength - top.localOffset)});
+    scope.Leave(depth);
+    --depth;
+    openNames.resize(top.nameBegin);
+    open.pop_back();
+  }
+
+  std::size_t Instruction(std::size_t pos) {
+    const auto end = std::string_view(pending).find("?>", pos + 2);
+    if (end == std::string_view::npos) return 0;
+    const std::size_t targetEnd = NameEnd(pos + 2, end);
+    if (targetEnd == pos + 2) Malformed(XML_ERROR_INVALID_TOKEN, pos + 2);
+    if (targetEnd != end && !IsXmlSpace(pending[targetEnd])) {
+      Malformed(XML_ERROR_INVALID_TOKEN, targetEnd);
+    }
+    std::string target = pending.substr(pos + 2, targetEnd - pos - 2);
+    for (char& c : target) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (target == "xml" && consumed + pos != documentStart) {
+      Malformed(XML_ERROR_MISPLACED_XML_PI, pos);
+    }
+    return end + 2 - pos;
+  }
+
+  std::size_t Declaration(std::size_t pos) {
+    const std::string_view rest = std::string_view(pending).substr(pos);
+    if (rest.size() < 4) return 0;
+    if (rest.starts_with("<!--")) {
+      const auto dashes = rest.find("--", 4);
+      if (dashes == std::string_view::npos || dashes + 2 >= rest.size()) return 0;
+      if (rest[dashes + 2] != '>') Malformed(XML_ERROR_INVALID_TOKEN, pos + dashes);
+      return dashes + 3;
+    }
+    constexpr std::string_view kCdata = "<![CDATA[";
+    constexpr std::string_view kDoctype = "<!DOCTYPE";
+    if (rest.size() < kCdata.size()) {
+      if (kCdata.starts_with(rest) || kDoctype.starts_with(rest)) return 0;
+      Malformed(XML_ERROR_INVALID_TOKEN, pos);
+    }
+    if (rest.starts_with(kDoctype)) {
+      throw WorkbookError("the part " + what +
+                          " has a document type declaration, which is not allowed");
+    }
+    if (!rest.starts_with(kCdata)) Malformed(XML_ERROR_INVALID_TOKEN, pos);
+    if (open.empty()) Malformed(XML_ERROR_SYNTAX, pos);
+    const auto end = rest.find("]]>", kCdata.size());
+    if (end == std::string_view::npos) return 0;
+    decoded.clear();
+    const std::string_view text =
+        Decode(pos + kCdata.size(), pos + end, kCdataClasses, false, decoded);
+    if (wantText && !text.empty()) handler.OnText(text);
+    return end + 3;
+  }
+
+  std::size_t StartTag(std::size_t pos) {
+    const char* base = pending.data();
+    const std::size_t n = pending.size();
+    const std::size_t nameEnd = NameEnd(pos + 1, n);
+    if (nameEnd >= n) return 0;
+    if (nameEnd == pos + 1) Malformed(XML_ERROR_INVALID_TOKEN, pos + 1);
+    const std::string_view name(base + pos + 1, nameEnd - pos - 1);
+    raw.clear();
+    scratch.clear();
+    std::size_t i = nameEnd;
+    bool selfClosing = false;
+    for (;;) {
+      const std::size_t blanks = i;
+      while (i < n && IsXmlSpace(base[i])) ++i;
+      if (i >= n) return 0;
+      if (base[i] == '>') {
+        ++i;
+        break;
+      }
+      if (base[i] == '/') {
+        if (i + 1 >= n) return 0;
+        if (base[i + 1] != '>') Malformed(XML_ERROR_INVALID_TOKEN, i);
+        i += 2;
+        selfClosing = true;
+        break;
+      }
+      if (i == blanks) Malformed(XML_ERROR_INVALID_TOKEN, i);
+      const std::size_t attributeEnd = NameEnd(i, n);
+      if (attributeEnd >= n) return 0;
+      if (attributeEnd == i) Malformed(XML_ERROR_INVALID_TOKEN, i);
+      const std::string_view attribute(base + i, attributeEnd - i);
+      i = attributeEnd;
+      while (i < n && IsXmlSpace(base[i])) ++i;
+      if (i >= n) return 0;
+      if (base[i] != '=') Malformed(XML_ERROR_INVALID_TOKEN, i);
+      ++i;
+      while (i < n && IsXmlSpace(base[i])) ++i;
+      if (i >= n) return 0;
+      const char quote = base[i];
+      if (quote != '"' && quote != '\'') Malformed(XML_ERROR_INVALID_TOKEN, i);
+      const void* close = std::memchr(base + i + 1, quote, n - i - 1);
+      if (close == nullptr) return 0;
+      const std::size_t valueEnd = static_cast<std::size_t>(static_cast<const char*>(close) - base);
+      const std::size_t before = scratch.size();
+      const std::string_view value = Decode(i + 1, valueEnd, kAttributeClasses, true, scratch);
+      if (scratch.size() == before) {
+        raw.push_back({attribute, value.data(), 0, value.size()});
+      } else {
+        raw.push_back({attribute, nullptr, before, value.size()});
+      }
+      i = valueEnd + 1;
+    }
+    if (open.empty() && sawRoot) Malformed(XML_ERROR_JUNK_AFTER_DOC_ELEMENT, pos);
+    for (std::size_t a = 0; a < raw.size(); ++a) {
+      for (std::size_t b = a + 1; b < raw.size(); ++b) {
+        if (raw[a].name == raw[b].name) Malformed(XML_ERROR_DUPLICATE_ATTRIBUTE, pos);
+      }
+    }
+    ++depth;
+    attributes.clear();
+    for (const RawAttribute& a : raw) {
+      const std::string_view value =
+          a.value != nullptr ? std::string_view(a.value, a.valueLength)
+                             : std::string_view(scratch).substr(a.valueOffset, a.valueLength);
+      if (a.name.size() >= 5 && a.name.starts_with("xmlns") &&
+          (a.name.size() == 5 || a.name[5] == ':')) {
+        scope.Bind(depth, a.name.size() == 5 ? std::string_view() : a.name.substr(6), value);
+      }
+    }
+    for (const RawAttribute& a : raw) {
+      if (a.name.size() >= 5 && a.name.starts_with("xmlns") &&
+          (a.name.size() == 5 || a.name[5] == ':')) {
+        continue;
+      }
+      const std::string_view value =
+          a.value != nullptr ? std::string_view(a.value, a.valueLength)
+                             : std::string_view(scratch).substr(a.valueOffset, a.valueLength);
+      attributes.push_back({scope.Resolve(a.name, true), value});
+    }
+    const XmlName resolved = scope.Resolve(name, false);
+    open.push_back(
+        {openNames.size(), name.size(), name.size() - resolved.local.size(), resolved.ns});
+    openNames += name;
+    sawRoot = true;
+    handler.OnStart(resolved, attributes);
+    if (selfClosing) EndElement();
+    return i - pos;
+  }
+
   void Check(XML_Status status) {
     if (failure) std::rethrow_exception(failure);
     if (status == XML_STATUS_ERROR) {
@@ -199,7 +778,8 @@ struct XmlStreamParser::Impl {
 XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText,
                                  XmlPrefixes prefixes)
     : impl_(new Impl(handler, std::move(what))) {
-  impl_->tracked = prefixes == XmlPrefixes::Tracked;
+  impl_->tracked = prefixes != XmlPrefixes::Expat;
+  if (prefixes == XmlPrefixes::Own) impl_->reader = Impl::Reader::Undecided;
   impl_->parser =
       impl_->tracked ? XML_ParserCreate(nullptr) : XML_ParserCreateNS(nullptr, kSeparator);
   if (impl_->parser == nullptr) {
@@ -224,6 +804,11 @@ XmlStreamParser::~XmlStreamParser() {
 
 void XmlStreamParser::Feed(const char* data, std::size_t size) {
   impl_->pending.append(data, size);
+  if (impl_->reader == Impl::Reader::Undecided && !impl_->Decide(false)) return;
+  if (impl_->reader == Impl::Reader::Own) {
+    if (impl_->pending.size() >= impl_->retryAt) impl_->Scan(false);
+    return;
+  }
   // expat parses an unfinished token (a tag, a comment) again from its start on every
   // call: while it reports nothing, wait for twice as much input before the next call,
   // so that a huge token costs linear rather than quadratic time.
@@ -252,6 +837,11 @@ void XmlStreamParser::Flush() {
 }
 
 void XmlStreamParser::Finish() {
+  if (impl_->reader == Impl::Reader::Undecided) impl_->Decide(true);
+  if (impl_->reader == Impl::Reader::Own) {
+    impl_->FinishOwn();
+    return;
+  }
   Flush();
   impl_->Check(XML_Parse(impl_->parser, "", 0, XML_TRUE));
 }
