@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -37,6 +39,110 @@ std::string DateTimeText(double value) {
     text += platform::FormatDateTime("tt", rounded);
   }
   return text;
+}
+
+// Appends what platform::FloatToStrGeneral gives for a finite `value` (up to 15
+// significant digits, trailing zeros dropped, an exponent where %g would use one), but
+// by the shortest round-trip digits, which are several times quicker to find and are the
+// same digits whenever there are no more than 15 of them (for a normal double, whose
+// rounding interval is narrower than a unit of the 15th digit); the rest go the slow way.
+void AppendNumber(std::string& out, double value) {
+  if (value == 0) {
+    out += '0';
+    return;
+  }
+  if (std::fabs(value) < DBL_MIN) {  // subnormal: fewer bits than 15 digits need
+    out += platform::FloatToStrGeneral(value);
+    return;
+  }
+  char buffer[40];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  // "-d.ddde+XX"
+  const char* p = buffer;
+  const char* const end = result.ptr;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  char digits[24];
+  int count = 0;
+  for (; p != end && *p != 'e'; ++p) {
+    if (*p == '.') continue;
+    if (count == 17) break;
+    digits[count++] = *p;
+  }
+  if (p == end || count > 15) {
+    out += platform::FloatToStrGeneral(value);
+    return;
+  }
+  int exponent = 0;
+  std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
+  while (count > 1 && digits[count - 1] == '0') --count;
+  const char point = FormatSettings.DecimalSeparator;
+  if (negative) out += '-';
+  if (exponent < -4 || exponent >= 15) {
+    out += digits[0];
+    if (count > 1) {
+      out += point;
+      out.append(digits + 1, static_cast<std::size_t>(count - 1));
+    }
+    out += 'E';
+    out += exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10) out += '0';
+    char e[8];
+    out.append(e, std::to_chars(e, e + sizeof e, magnitude).ptr);
+  } else if (exponent < 0) {
+    out += '0';
+    out += point;
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out.append(digits, static_cast<std::size_t>(count));
+  } else {
+    const int whole = exponent + 1;
+    if (count <= whole) {
+      out.append(digits, static_cast<std::size_t>(count));
+      out.append(static_cast<std::size_t>(whole - count), '0');
+    } else {
+      out.append(digits, static_cast<std::size_t>(whole));
+      out += point;
+      out.append(digits + whole, static_cast<std::size_t>(count - whole));
+    }
+  }
+}
+
+// Appends the text of `cell` (see CellText) to `out`.
+void AppendCellText(std::string& out, const Cell& cell) {
+  switch (cell.kind) {
+    case Cell::Kind::Empty:
+      return;
+    case Cell::Kind::Number:
+      if (!std::isfinite(cell.number)) {
+        out += "#NUM!";
+      } else {
+        AppendNumber(out, cell.number);
+      }
+      return;
+    case Cell::Kind::DateTime:
+      out += std::isfinite(cell.number) ? DateTimeText(cell.number) : std::string("#NUM!");
+      return;
+    case Cell::Kind::Boolean:
+      out += cell.number != 0.0 ? "TRUE" : "FALSE";
+      return;
+    case Cell::Kind::Text:
+    case Cell::Kind::Error: {
+      const std::size_t start = out.size();
+      out += cell.text;
+      for (auto it = out.begin() + static_cast<std::ptrdiff_t>(start); it != out.end(); ++it) {
+        if (*it == '\t' || *it == '\r' || *it == '\n') *it = ' ';
+      }
+      return;
+    }
+  }
+}
+
+// True when the cell shows as empty text, and so leaves its row as it is.
+bool ShowsEmpty(const Cell& cell) {
+  return cell.kind == Cell::Kind::Empty ||
+         ((cell.kind == Cell::Kind::Text || cell.kind == Cell::Kind::Error) && cell.text.empty());
 }
 
 // The output file: written through a buffer into a temporary file beside the target,
@@ -117,7 +223,10 @@ class OutputFile {
 // Lays out rows as lines. Rows must come in ascending order; a cell for a row that has
 // already been written sets `outOfOrder`, a cell beyond the largest sheet sets
 // `outOfRange`, and everything after either is ignored (the writer runs inside the
-// readers' callbacks, so it reports by flags, not by exceptions).
+// readers' callbacks, so it reports by flags, not by exceptions). While the cells of a
+// row come in ascending columns, as they do from every writer seen, the line is built
+// as they arrive; a cell for an earlier or the same column turns the row into separate
+// cells until it ends.
 class RowWriter : public CellSink {
  public:
   static inline const ReaderLimits kLimits{};
@@ -133,8 +242,7 @@ class RowWriter : public CellSink {
       outOfRange = true;
       return;
     }
-    std::string text = CellText(cell);
-    if (text.empty()) return;
+    if (ShowsEmpty(cell)) return;
     if (!haveRow_ || row != row_) {
       if (haveRow_ && row < row_) {
         outOfOrder = true;
@@ -144,37 +252,64 @@ class RowWriter : public CellSink {
       haveRow_ = true;
       row_ = row;
     }
+    if (!split_ && column >= columns_) {
+      line_.append(column - columns_ + (columns_ == 0 ? 0 : 1), '\t');
+      AppendCellText(line_, cell);
+      columns_ = column + 1;
+      return;
+    }
+    if (!split_) Split();
     if (column >= cells_.size()) cells_.resize(std::size_t{column} + 1);
-    cells_[column] = std::move(text);
+    cells_[column].clear();
+    AppendCellText(cells_[column], cell);
   }
 
   void Finish() { FlushRow(); }
 
  private:
+  // The line so far as separate cells (a cell's text holds no tab).
+  void Split() {
+    split_ = true;
+    cells_.clear();
+    std::size_t begin = 0;
+    for (;;) {
+      const auto tab = line_.find('\t', begin);
+      cells_.push_back(line_.substr(begin, tab - begin));
+      if (tab == std::string::npos) break;
+      begin = tab + 1;
+    }
+  }
+
   void FlushRow() {
     if (!haveRow_) return;
     for (; nextRow_ < row_; ++nextRow_) out_.Write("\r\n");
-    std::size_t used = cells_.size();
-    while (used > 0 && cells_[used - 1].empty()) --used;
-    line_.clear();
-    for (std::size_t i = 0; i < used; ++i) {
-      if (i > 0) line_ += '\t';
-      line_ += cells_[i];
-      cells_[i].clear();
+    if (split_) {
+      std::size_t used = cells_.size();
+      while (used > 0 && cells_[used - 1].empty()) --used;
+      line_.clear();
+      for (std::size_t i = 0; i < used; ++i) {
+        if (i > 0) line_ += '\t';
+        line_ += cells_[i];
+      }
+      cells_.clear();
+      split_ = false;
     }
     line_ += "\r\n";
     out_.Write(line_);
-    cells_.clear();
+    line_.clear();
+    columns_ = 0;
     nextRow_ = std::uint64_t{row_} + 1;
     haveRow_ = false;
   }
 
   OutputFile& out_;
   bool haveRow_ = false;
+  bool split_ = false;
   std::uint32_t row_ = 0;
   std::uint64_t nextRow_ = 0;  // the row whose line comes next
-  std::vector<std::string> cells_;
+  std::uint64_t columns_ = 0;  // columns in `line_`
   std::string line_;
+  std::vector<std::string> cells_;
 };
 
 // Collects a whole sheet in row-major order, for readers that deliver rows out of order.
@@ -196,27 +331,9 @@ void CheckRange(const RowWriter& rows) {
 }  // namespace
 
 std::string CellText(const Cell& cell) {
-  switch (cell.kind) {
-    case Cell::Kind::Empty:
-      return "";
-    case Cell::Kind::Number:
-      if (!std::isfinite(cell.number)) return "#NUM!";
-      return platform::FloatToStrGeneral(cell.number);
-    case Cell::Kind::DateTime:
-      if (!std::isfinite(cell.number)) return "#NUM!";
-      return DateTimeText(cell.number);
-    case Cell::Kind::Boolean:
-      return cell.number != 0.0 ? "TRUE" : "FALSE";
-    case Cell::Kind::Text:
-    case Cell::Kind::Error: {
-      std::string text = cell.text;
-      for (char& c : text) {
-        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-      }
-      return text;
-    }
-  }
-  return "";
+  std::string text;
+  AppendCellText(text, cell);
+  return text;
 }
 
 void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path) {
