@@ -51,7 +51,37 @@ void AppendNumber(std::string& out, double value) {
     out += '0';
     return;
   }
-  if (std::fabs(value) < DBL_MIN) {  // subnormal: fewer bits than 15 digits need
+  // Most values of a sheet have a few decimals: when r / 10^k gives back the value for
+  // the fewest decimals k, r (below 10^15) holds exactly the shortest digits. A wider
+  // rounding interval than a unit of r is impossible there, so no other r would do.
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e-4 && magnitude < 1e15) {
+    static constexpr double kPowers[] = {1, 10, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    for (int k = 0; k < 9; ++k) {
+      const double scaled = std::nearbyint(magnitude * kPowers[k]);
+      if (scaled >= 1e15) break;
+      if (scaled / kPowers[k] != magnitude) continue;
+      // Room before the digits for the zeros of a value below 1 ("0.0012").
+      char digits[40];
+      char* first = digits + 16;
+      const auto n = static_cast<int>(
+          std::to_chars(first, digits + sizeof digits, static_cast<std::uint64_t>(scaled)).ptr -
+          first);
+      int count = n;
+      while (count <= k) {
+        *--first = '0';
+        ++count;
+      }
+      if (value < 0) out += '-';
+      out.append(first, static_cast<std::size_t>(count - k));
+      if (k > 0) {
+        out += FormatSettings.DecimalSeparator;
+        out.append(first + (count - k), static_cast<std::size_t>(k));
+      }
+      return;
+    }
+  }
+  if (magnitude < DBL_MIN) {  // subnormal: fewer bits than 15 digits need
     out += platform::FloatToStrGeneral(value);
     return;
   }
@@ -87,10 +117,10 @@ void AppendNumber(std::string& out, double value) {
     }
     out += 'E';
     out += exponent < 0 ? '-' : '+';
-    const int magnitude = exponent < 0 ? -exponent : exponent;
-    if (magnitude < 10) out += '0';
+    const int power = exponent < 0 ? -exponent : exponent;
+    if (power < 10) out += '0';
     char e[8];
-    out.append(e, std::to_chars(e, e + sizeof e, magnitude).ptr);
+    out.append(e, std::to_chars(e, e + sizeof e, power).ptr);
   } else if (exponent < 0) {
     out += '0';
     out += point;

@@ -65,12 +65,17 @@ TEST(CellNumberText, SameAsFloatToStrGeneralForRandomValues) {
   std::uniform_int_distribution<int> exponent(-30, 30);
   std::uniform_int_distribution<int> digits(1, 17);
   std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  std::uniform_int_distribution<int> decimals(0, 10);
+  std::uniform_real_distribution<double> whole(-1e9, 1e9);
   for (int i = 0; i < 20000; ++i) {
-    // Values with few digits (as sheets hold them) and with full ones.
+    // Values of any size and digits, and values with a few decimals as sheets hold them.
     const double scale = std::pow(10.0, exponent(random));
     const double places = std::pow(10.0, digits(random));
     const double value = std::round(mantissa(random) * places) / places * scale;
     ASSERT_EQ(NumberText(value), platform::FloatToStrGeneral(value)) << value;
+    const double unit = std::pow(10.0, decimals(random));
+    const double sheetValue = std::round(whole(random) / scale * unit) / unit;
+    ASSERT_EQ(NumberText(sheetValue), platform::FloatToStrGeneral(sheetValue)) << sheetValue;
   }
 }
 
