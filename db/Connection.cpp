@@ -6,9 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
+#include <mutex>
 #include <optional>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +99,52 @@ Connection::Impl& ConnectionOf(const StatementHolder& holder) {
   return *holder.connection;
 }
 
+bool ValidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t len = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;  // no overlong forms
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) < len) return false;
+    if (p[1] < lo || p[1] > hi) return false;
+    for (std::size_t i = 2; i < len; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+    }
+    p += len;
+  }
+  return true;
+}
+
+std::string RepairedUtf8(std::string_view s) { return ToStd(ToQt(s)); }
+
+std::string SqliteErrorText(sqlite3* handle) {
+  const char* text = sqlite3_errmsg(handle);
+  std::string out = text != nullptr ? text : "";
+  while (!out.empty() && static_cast<unsigned char>(out.back()) <= ' ') out.pop_back();
+  return out.empty() ? "unknown error" : out;
+}
+
+void StatementDeleter::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+
 void Register(StatementHolder& holder, Connection::Impl& c) {
   holder.connection = &c;
   c.holders.push_back(&holder);
@@ -176,6 +227,52 @@ void CheckSqliteFile(const Connection::Impl& c) {
   Fail(c, "the file is not an SQLite database");
 }
 
+// Qt's SQLite driver is a plugin; Debian's links the system's SQLite library, which this
+// program links too, but Qt's own builds carry a private copy of SQLite inside the
+// plugin. Only in the first case is the driver's connection one that our SQLite calls
+// may use: the plugin must resolve SQLite's functions to the very ones we call.
+bool DriverSharesOurSqlite() {
+  static const bool shared = [] {
+    std::string plugin;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) -> int {
+          const char* name = info->dlpi_name;
+          if (name == nullptr || std::strstr(name, "qsqlite") == nullptr) return 0;
+          *static_cast<std::string*>(data) = name;
+          return 1;
+        },
+        &plugin);
+    if (plugin.empty()) return false;
+    void* module = ::dlopen(plugin.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (module == nullptr) return false;
+    using PrepareFn = decltype(&sqlite3_prepare_v2);
+    using StepFn = decltype(&sqlite3_step);
+    const bool same =
+        reinterpret_cast<PrepareFn>(::dlsym(module, "sqlite3_prepare_v2")) == &sqlite3_prepare_v2 &&
+        reinterpret_cast<StepFn>(::dlsym(module, "sqlite3_step")) == &sqlite3_step;
+    ::dlclose(module);
+    return same;
+  }();
+  return shared;
+}
+
+// The SQLite connection of an open Qt connection, or null when it may not be used.
+sqlite3* NativeSqlite(const QSqlDatabase& db) {
+  if (!DriverSharesOurSqlite() || db.driver() == nullptr) return nullptr;
+  const QVariant handle = db.driver()->handle();
+  if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
+  return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+// SQLite counts every allocation under a global lock for its memory statistics, which
+// nothing here reads; the import's statements allocate a great deal while they are
+// parsed. The setting takes effect only before SQLite's first use in the process, so it
+// is made before the first connection opens; made later, SQLite refuses it harmlessly.
+void ConfigureSqliteOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 // Runs one setting statement; returns the first column of its first row, if any.
 std::optional<QString> Pragma(Connection::Impl& c, const QString& text) {
   QSqlQuery q(c.db);
@@ -238,6 +335,7 @@ void OpenSqlite(Connection::Impl& c, bool create) {
     } else {
       Pragma(c, "PRAGMA synchronous = FULL");
     }
+    c.sqlite = NativeSqlite(c.db);
   } catch (...) {
     c.db.close();
     if (createdHere) ::unlink(c.sqlitePath.c_str());
@@ -383,6 +481,7 @@ void OpenOdbc(Connection::Impl& c) {
 }  // namespace
 
 Connection::Connection(const std::string& connectionString) : impl_(std::make_unique<Impl>()) {
+  ConfigureSqliteOnce();
   Impl& c = *impl_;
   c.settings = ConnectionString::Parse(connectionString);
   c.password = c.settings.Get("Password");
@@ -456,6 +555,7 @@ void Connection::Close() {
   Impl& c = *impl_;
   // Prepared statements belong to the session that ends here.
   for (detail::StatementHolder* h : c.holders) h->DropStatements();
+  c.sqlite = nullptr;
   if (c.db.isValid() && c.db.isOpen()) c.db.close();
   c.open = false;
 }
@@ -491,10 +591,58 @@ void Query::SetSQL(const std::string& text) {
 
 const std::string& Query::SQL() const { return impl_->sql; }
 
+namespace {
+
+bool IsSqlBlank(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\f' || ch == '\v';
+}
+
+// One statement straight through SQLite: prepared from its UTF-8 text, stepped once (a
+// statement that returns rows makes its changes at the first step) and finalised.
+int ExecSqlite(Connection::Impl& connection, const std::string& sql) {
+  sqlite3* handle = connection.sqlite;
+  // Qt would pass ill-formed text on with replacement characters; so do we.
+  std::string repaired;
+  std::string_view text = sql;
+  if (!detail::ValidUtf8(text)) {
+    repaired = detail::RepairedUtf8(text);
+    text = repaired;
+  }
+  auto fail = [&](const std::string& what) {
+    Fail(connection, what + " (statement: " + detail::StatementStart(sql) + ")");
+  };
+  if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    fail("the statement is too long");
+  }
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  const int prepared =
+      sqlite3_prepare_v2(handle, text.data(), static_cast<int>(text.size()), &raw, &tail);
+  std::unique_ptr<sqlite3_stmt, detail::StatementDeleter> statement(raw);
+  if (prepared != SQLITE_OK) fail(detail::SqliteErrorText(handle));
+  if (!statement) fail("No query");  // nothing but blanks and comments
+  // SQLite prepares the first statement only; anything after it would be left unrun.
+  const char* end = text.data() + text.size();
+  if (tail != nullptr && std::any_of(tail, end, [](char ch) { return !IsSqlBlank(ch); })) {
+    fail("Unable to execute multiple statements at a time");
+  }
+  const sqlite3_int64 before = sqlite3_total_changes64(handle);
+  const int stepped = sqlite3_step(statement.get());
+  if (stepped != SQLITE_DONE && stepped != SQLITE_ROW) fail(detail::SqliteErrorText(handle));
+  // The count of the last INSERT, UPDATE or DELETE stays with the connection: it belongs
+  // to this statement only when this statement changed rows.
+  const sqlite3_int64 rows =
+      sqlite3_total_changes64(handle) != before ? sqlite3_changes64(handle) : 0;
+  return static_cast<int>(std::min<sqlite3_int64>(rows, std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
 int Query::ExecSQL() {
   Impl& q = *impl_;
   Connection::Impl& connection = detail::ConnectionOf(q);
   QSqlDatabase& database = detail::OpenDatabase(connection);
+  if (connection.sqlite != nullptr) return ExecSqlite(connection, q.sql);
   // One query object serves every statement: a run executes one statement per data line.
   if (!q.query) {
     q.query.emplace(database);

@@ -12,6 +12,11 @@
 
 #include "db/Database.h"
 
+// SQLite's connection and statement, used directly where Qt's driver hands out the
+// connection of the system's SQLite library.
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace db {
 
 namespace detail {
@@ -39,6 +44,9 @@ struct Connection::Impl {
   int busyTimeoutMs = 5000;
   bool open = false;
   QSqlDatabase db;
+  // The SQLite connection behind `db` while it is open, when the statements of the
+  // import may run on it directly; null otherwise (then everything goes through Qt).
+  sqlite3* sqlite = nullptr;
   std::vector<detail::StatementHolder*> holders;
 };
 
@@ -69,6 +77,19 @@ void Unregister(StatementHolder& holder);
 
 // ASCII upper-casing of connection-string keys and provider names.
 std::string AsciiUpper(std::string_view s);
+
+// True when `s` is well-formed UTF-8.
+bool ValidUtf8(std::string_view s);
+// `s` as Qt would pass it on: each ill-formed sequence replaced by U+FFFD.
+std::string RepairedUtf8(std::string_view s);
+
+// The engine's message for the last failure on an SQLite connection.
+std::string SqliteErrorText(sqlite3* handle);
+
+// Owns a prepared SQLite statement and finalises it.
+struct StatementDeleter {
+  void operator()(sqlite3_stmt* statement) const;
+};
 
 }  // namespace detail
 }  // namespace db

@@ -1,6 +1,7 @@
 // The table dataset: the columns of one table, a row buffer for insertion and the
 // prepared INSERT statements that write it.
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <map>
 #include <optional>
 #include <vector>
+
+#include <sqlite3.h>
 
 #include <QSqlDriver>
 #include <QSqlField>
@@ -23,6 +26,9 @@ namespace db {
 namespace detail {
 
 enum class ColumnKind { Text, Integer, Double, Boolean, Other };
+
+// What a column's value is written as.
+enum class BoundType : unsigned char { Null, Text, Integer, Double, Boolean };
 
 // A column name with letter case removed: ASCII names byte by byte (the common case,
 // looked up for every column of every row), others through Unicode case folding.
@@ -73,13 +79,19 @@ class Field final : public TField {
   // The name as FindField compares it.
   const std::string& FoldedName() const { return folded_; }
   bool Assigned() const { return assigned_; }
-  const QVariant& Bound() const { return bound_; }
   const std::string& Name() const { return name_; }
   void Clear() {
+    if (!assigned_) return;
     assigned_ = false;
     value_ = Variant::Null();
-    bound_ = QVariant();
+    bound_ = BoundType::Null;
   }
+  // The value as Qt's drivers take it: a null of the column's type, a text, a 64-bit
+  // integer, a double or a boolean.
+  QVariant QtBound() const;
+  // Binds the value to parameter `index` of an SQLite statement; SQLite's result code.
+  // A text is bound in place: it must stay unchanged until the statement has run.
+  int BindSqlite(sqlite3_stmt* statement, int index) const;
 
  private:
   [[noreturn]] void Invalid() const {
@@ -104,7 +116,9 @@ class Field final : public TField {
   bool fixedReadOnly_;
   bool assigned_ = false;
   Variant value_;
-  QVariant bound_;
+  BoundType bound_ = BoundType::Null;
+  std::int64_t boundInt_ = 0;  // Integer; Boolean as 0 or 1
+  double boundDouble_ = 0;     // Double; a Text is value_'s text
 };
 
 namespace {
@@ -183,29 +197,17 @@ std::string DateTimeText(double dt) {
 
 void Field::SetNull() {
   value_ = Variant::Null();
-  switch (kind_) {
-    case ColumnKind::Integer:
-      bound_ = QVariant(QMetaType::fromType<qlonglong>());
-      break;
-    case ColumnKind::Double:
-      bound_ = QVariant(QMetaType::fromType<double>());
-      break;
-    case ColumnKind::Boolean:
-      bound_ = QVariant(QMetaType::fromType<bool>());
-      break;
-    default:
-      bound_ = QVariant(QMetaType::fromType<QString>());
-      break;
-  }
+  bound_ = BoundType::Null;
 }
 
 void Field::SetText(std::string text) {
-  bound_ = QVariant(ToQt(text));
+  bound_ = BoundType::Text;
   value_ = Variant(std::move(text));
 }
 
 void Field::SetInteger(std::int64_t v) {
-  bound_ = QVariant(static_cast<qlonglong>(v));
+  bound_ = BoundType::Integer;
+  boundInt_ = v;
   if (v >= std::numeric_limits<std::int32_t>::min() &&
       v <= std::numeric_limits<std::int32_t>::max()) {
     value_ = Variant::Integer(static_cast<std::int32_t>(v));
@@ -215,13 +217,67 @@ void Field::SetInteger(std::int64_t v) {
 }
 
 void Field::SetDouble(double v) {
-  bound_ = QVariant(v);
+  bound_ = BoundType::Double;
+  boundDouble_ = v;
   value_ = Variant::Double(v);
 }
 
 void Field::SetBoolean(bool v) {
-  bound_ = QVariant(v);
+  bound_ = BoundType::Boolean;
+  boundInt_ = v ? 1 : 0;
   value_ = Variant::Boolean(v);
+}
+
+QVariant Field::QtBound() const {
+  switch (bound_) {
+    case BoundType::Null:
+      switch (kind_) {
+        case ColumnKind::Integer:
+          return QVariant(QMetaType::fromType<qlonglong>());
+        case ColumnKind::Double:
+          return QVariant(QMetaType::fromType<double>());
+        case ColumnKind::Boolean:
+          return QVariant(QMetaType::fromType<bool>());
+        default:
+          return QVariant(QMetaType::fromType<QString>());
+      }
+    case BoundType::Text:
+      return QVariant(ToQt(value_.Text()));
+    case BoundType::Integer:
+      return QVariant(static_cast<qlonglong>(boundInt_));
+    case BoundType::Double:
+      return QVariant(boundDouble_);
+    case BoundType::Boolean:
+      return QVariant(boundInt_ != 0);
+  }
+  return QVariant();
+}
+
+int Field::BindSqlite(sqlite3_stmt* statement, int index) const {
+  switch (bound_) {
+    case BoundType::Null:
+      return sqlite3_bind_null(statement, index);
+    case BoundType::Text: {
+      const std::string& text = value_.Text();
+      if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        return SQLITE_TOOBIG;
+      }
+      if (ValidUtf8(text)) {
+        return sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_STATIC);
+      }
+      // Stored as Qt would store it: ill-formed sequences as replacement characters.
+      const std::string repaired = RepairedUtf8(text);
+      return sqlite3_bind_text(statement, index, repaired.data(), static_cast<int>(repaired.size()),
+                               SQLITE_TRANSIENT);
+    }
+    case BoundType::Integer:
+    case BoundType::Boolean:
+      return sqlite3_bind_int64(statement, index, boundInt_);
+    case BoundType::Double:
+      return sqlite3_bind_double(statement, index, boundDouble_);
+  }
+  return SQLITE_MISUSE;
 }
 
 std::int64_t Field::ToInteger(const Variant& value) const {
@@ -333,14 +389,31 @@ struct Table::Impl final : detail::StatementHolder {
   TDataSetState state = dsInactive;
   std::vector<std::unique_ptr<Field>> fields;
   std::map<std::vector<bool>, QSqlQuery> inserts;  // by the set of columns written
+  // The same on a connection that SQLite serves directly.
+  using SqliteStatement = std::unique_ptr<sqlite3_stmt, detail::StatementDeleter>;
+  std::map<std::vector<bool>, SqliteStatement> sqliteInserts;
+  // The columns of the row being posted, and the statement that wrote the last row
+  // (rows of an import mostly set the same columns).
+  std::vector<bool> mask;
+  const std::vector<bool>* lastMask = nullptr;
+  sqlite3_stmt* lastInsert = nullptr;
   int disableCount = 0;
   std::function<void(bool)> listener;
 
   explicit Impl(Connection::Impl& c) { detail::Register(*this, c); }
-  ~Impl() { detail::Unregister(*this); }
+  ~Impl() {
+    // Statements go before their connection does.
+    DropStatements();
+    detail::Unregister(*this);
+  }
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
-  void DropStatements() override { inserts.clear(); }
+  void DropStatements() override {
+    inserts.clear();
+    lastMask = nullptr;
+    lastInsert = nullptr;
+    sqliteInserts.clear();
+  }
 
   void Notify(bool enabled) const {
     if (listener) listener(enabled);
@@ -367,7 +440,11 @@ struct Table::Impl final : detail::StatementHolder {
   void LoadSqliteColumns(QSqlDatabase& db);
   void LoadPostgresColumns(QSqlDatabase& db);
   void LoadOtherColumns(QSqlDatabase& db);
-  QSqlQuery& InsertStatement(QSqlDatabase& db, const std::vector<bool>& mask);
+  QString InsertSql(QSqlDatabase& db, const std::vector<bool>& columns) const;
+  QSqlQuery& InsertStatement(QSqlDatabase& db, const std::vector<bool>& columns);
+  sqlite3_stmt* SqliteInsert(Connection::Impl& connection);
+  void PostQt(QSqlDatabase& db);
+  void PostSqlite(Connection::Impl& connection);
 };
 
 namespace {
@@ -494,13 +571,11 @@ void Table::Impl::LoadOtherColumns(QSqlDatabase& db) {
   }
 }
 
-QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool>& mask) {
-  auto it = inserts.find(mask);
-  if (it != inserts.end()) return it->second;
+QString Table::Impl::InsertSql(QSqlDatabase& db, const std::vector<bool>& written) const {
   QString columns;
   QString marks;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (!mask[i]) continue;
+    if (!written[i]) continue;
     if (!columns.isEmpty()) {
       columns += ", ";
       marks += ", ";
@@ -509,13 +584,71 @@ QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool
         db.driver()->escapeIdentifier(detail::ToQt(fields[i]->Name()), QSqlDriver::FieldName);
     marks += "?";
   }
-  const QString sql = columns.isEmpty()
-                          ? "INSERT INTO " + target + " DEFAULT VALUES"
-                          : "INSERT INTO " + target + " (" + columns + ") VALUES (" + marks + ")";
+  return columns.isEmpty() ? "INSERT INTO " + target + " DEFAULT VALUES"
+                           : "INSERT INTO " + target + " (" + columns + ") VALUES (" + marks + ")";
+}
+
+QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool>& written) {
+  auto it = inserts.find(written);
+  if (it != inserts.end()) return it->second;
   QSqlQuery q(db);
   q.setForwardOnly(true);
-  if (!q.prepare(sql)) Fail(detail::ErrorText(q.lastError()));
-  return inserts.emplace(mask, std::move(q)).first->second;
+  if (!q.prepare(InsertSql(db, written))) Fail(detail::ErrorText(q.lastError()));
+  return inserts.emplace(written, std::move(q)).first->second;
+}
+
+sqlite3_stmt* Table::Impl::SqliteInsert(Connection::Impl& c) {
+  if (lastMask != nullptr && *lastMask == mask) return lastInsert;
+  auto it = sqliteInserts.find(mask);
+  if (it == sqliteInserts.end()) {
+    const std::string sql = detail::ToStd(InsertSql(c.db, mask));
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v3(c.sqlite, sql.data(), static_cast<int>(sql.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    SqliteStatement statement(raw);
+    if (rc != SQLITE_OK) Fail(detail::SqliteErrorText(c.sqlite));
+    if (!statement) Fail("No query");
+    it = sqliteInserts.emplace(mask, std::move(statement)).first;
+  }
+  lastMask = &it->first;
+  lastInsert = it->second.get();
+  return lastInsert;
+}
+
+void Table::Impl::PostQt(QSqlDatabase& db) {
+  QSqlQuery& q = InsertStatement(db, mask);
+  int position = 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (mask[i]) q.bindValue(position++, fields[i]->QtBound());
+  }
+  if (!q.exec()) {
+    const std::string error = detail::ErrorText(q.lastError());
+    q.finish();
+    Fail(error);
+  }
+  q.finish();
+}
+
+void Table::Impl::PostSqlite(Connection::Impl& c) {
+  sqlite3_stmt* statement = SqliteInsert(c);
+  // The statement is left reset and without values however the post ends: nothing
+  // keeps a lock, and no text of this row is referred to after it.
+  struct Release {
+    sqlite3_stmt* statement;
+    ~Release() {
+      sqlite3_reset(statement);
+      sqlite3_clear_bindings(statement);
+    }
+  } release{statement};
+  int position = 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (!mask[i]) continue;
+    if (fields[i]->BindSqlite(statement, ++position) != SQLITE_OK) {
+      Fail(detail::SqliteErrorText(c.sqlite));
+    }
+  }
+  const int rc = sqlite3_step(statement);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(detail::SqliteErrorText(c.sqlite));
 }
 
 Table::Table(Connection& connection) : impl_(std::make_unique<Impl>(*connection.impl_)) {}
@@ -535,7 +668,7 @@ void Table::Open() {
   QSqlDatabase& db = detail::OpenDatabase(connection);
   if (t.tableName.empty()) detail::Fail(connection, "no table name is given");
   t.fields.clear();
-  t.inserts.clear();
+  t.DropStatements();
   try {
     switch (connection.engine) {
       case Engine::SQLite:
@@ -560,7 +693,7 @@ void Table::Close() {
   Impl& t = *impl_;
   if (t.state == dsInactive) return;
   t.state = dsInactive;  // a row being inserted is discarded
-  t.inserts.clear();
+  t.DropStatements();
   t.fields.clear();
   if (t.disableCount == 0) t.Notify(true);
 }
@@ -587,6 +720,24 @@ void Table::Insert() {
 }
 
 TField* Table::FindField(const std::string& name) {
+  // The record asks for every column of every row: ASCII names are compared without
+  // building a folded copy.
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+  if (ascii) {
+    for (const auto& f : impl_->fields) {
+      const std::string& folded = f->FoldedName();
+      if (folded.size() != name.size()) continue;
+      bool same = true;
+      for (std::size_t i = 0; i < name.size() && same; ++i) {
+        char ch = name[i];
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        same = ch == folded[i];
+      }
+      if (same) return f.get();
+    }
+    return nullptr;
+  }
   const std::string wanted = detail::FoldName(name);
   for (const auto& f : impl_->fields) {
     if (f->FoldedName() == wanted) return f.get();
@@ -599,21 +750,16 @@ void Table::Post() {
   if (t.state != dsInsert && t.state != dsEdit) {
     throw EDatabaseError(t.tableName + ": Dataset not in edit or insert mode");
   }
-  QSqlDatabase& db = detail::OpenDatabase(detail::ConnectionOf(t));
-  std::vector<bool> mask(t.fields.size());
-  for (std::size_t i = 0; i < t.fields.size(); ++i) mask[i] = t.fields[i]->Assigned();
-  QSqlQuery& q = t.InsertStatement(db, mask);
-  int position = 0;
-  for (std::size_t i = 0; i < t.fields.size(); ++i) {
-    if (mask[i]) q.bindValue(position++, t.fields[i]->Bound());
+  Connection::Impl& connection = detail::ConnectionOf(t);
+  QSqlDatabase& db = detail::OpenDatabase(connection);
+  t.mask.resize(t.fields.size());
+  for (std::size_t i = 0; i < t.fields.size(); ++i) t.mask[i] = t.fields[i]->Assigned();
+  // A refused row stays in insert state for the caller to correct or cancel.
+  if (connection.sqlite != nullptr) {
+    t.PostSqlite(connection);
+  } else {
+    t.PostQt(db);
   }
-  if (!q.exec()) {
-    // The row stays in insert state for the caller to correct or cancel.
-    const std::string error = detail::ErrorText(q.lastError());
-    q.finish();
-    t.Fail(error);
-  }
-  q.finish();
   t.ClearRow();
   t.state = dsBrowse;
 }
