@@ -3,7 +3,10 @@
 // hold a value; the empty rows and columns that fill a sheet to its full size are
 // skipped without being expanded.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -113,11 +116,18 @@ class SheetNamesScanner : public XmlTagScanner {
 
 class SheetHandler : public XmlHandler {
  public:
-  SheetHandler(std::size_t target, CellSink& sink, const ReaderLimits& limits)
-      : target_(target), sink_(sink), limits_(limits) {}
+  // With `names`, the whole document is read and the names of all sheets are collected
+  // there; otherwise reading stops after the sheet.
+  SheetHandler(std::size_t target, CellSink& sink, const ReaderLimits& limits,
+               std::vector<std::string>* names = nullptr)
+      : target_(target), sink_(sink), limits_(limits), names_(names) {}
 
   void OnStart(const XmlName& name, std::span<const XmlAttribute> attributes) override {
     if (position_.Start(name)) {
+      if (names_ != nullptr) {
+        const auto* tableName = TableAttr(attributes, "name");
+        names_->push_back(tableName ? std::string(*tableName) : std::string());
+      }
       active_ = sheetIndex_++ == target_;
       row_ = 0;
       return;
@@ -138,7 +148,8 @@ class SheetHandler : public XmlHandler {
 
   void OnEnd(const XmlName& name) override {
     if (position_.End(name)) {
-      if (active_) throw XmlStop();  // the rest of the document is other sheets
+      if (active_ && names_ == nullptr) throw XmlStop();  // the rest is other sheets
+      active_ = false;
       return;
     }
     if (!active_ || !position_.InSheet()) return;
@@ -324,6 +335,7 @@ class SheetHandler : public XmlHandler {
   std::size_t target_;
   CellSink& sink_;
   const ReaderLimits& limits_;
+  std::vector<std::string>* names_;
   TablePosition position_;
   std::size_t sheetIndex_ = 0;
   bool active_ = false;
@@ -343,6 +355,88 @@ class SheetHandler : public XmlHandler {
   std::string text_;
   Cell cell_;
   std::vector<std::pair<std::uint32_t, Cell>> rowCells_;
+};
+
+// The cells of one sheet kept in memory in a compact form, up to a budget: the first
+// sheet is read while the sheet names are listed, so that the usual conversion (the first
+// sheet of a workbook) decompresses and parses content.xml once rather than twice.
+class CellStore : public CellSink {
+ public:
+  // Bytes of cells kept at most (a number cell takes 17, a text cell 13 and its text).
+  static constexpr std::size_t kBudget = 16u << 20;
+
+  void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
+    if (overflow_) return;
+    const bool text = cell.kind == Cell::Kind::Text || cell.kind == Cell::Kind::Error;
+    const std::size_t size = 9 + (text ? 4 + cell.text.size() : 8);
+    if (bytes_ + size > kBudget) {
+      overflow_ = true;
+      std::vector<std::string>().swap(blocks_);
+      return;
+    }
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < size) {
+      blocks_.emplace_back();
+      blocks_.back().reserve(std::max<std::size_t>(kBlock, size));
+    }
+    std::string& block = blocks_.back();
+    Put(block, row);
+    Put(block, column);
+    block += static_cast<char>(cell.kind);
+    if (text) {
+      Put(block, static_cast<std::uint32_t>(cell.text.size()));
+      block += cell.text;
+    } else {
+      Put(block, cell.number);
+    }
+    bytes_ += size;
+  }
+
+  // False when the sheet did not fit.
+  bool Complete() const { return !overflow_; }
+
+  void Replay(CellSink& sink) const {
+    Cell cell;
+    for (const std::string& block : blocks_) {
+      const char* p = block.data();
+      const char* const end = p + block.size();
+      while (p < end) {
+        const auto row = Get<std::uint32_t>(p);
+        const auto column = Get<std::uint32_t>(p);
+        cell.kind = static_cast<Cell::Kind>(*p++);
+        cell.number = 0;
+        cell.text.clear();
+        if (cell.kind == Cell::Kind::Text || cell.kind == Cell::Kind::Error) {
+          const auto length = Get<std::uint32_t>(p);
+          cell.text.assign(p, length);
+          p += length;
+        } else {
+          cell.number = Get<double>(p);
+        }
+        sink.OnCell(row, column, cell);
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 1u << 20;
+
+  template <typename T>
+  static void Put(std::string& block, T value) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    block.append(bytes, sizeof(T));
+  }
+  template <typename T>
+  static T Get(const char*& p) {
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    p += sizeof(T);
+    return value;
+  }
+
+  std::vector<std::string> blocks_;
+  std::size_t bytes_ = 0;
+  bool overflow_ = false;
 };
 
 class OdsReader : public WorkbookReader {
@@ -369,9 +463,10 @@ class OdsReader : public WorkbookReader {
     if (!zip_.Contains(kContent)) {
       throw WorkbookError("the file is not an OpenDocument spreadsheet: content.xml is missing");
     }
-    // The sheet names are listed by a quick scan of the tags; the full parse, several
-    // times slower, reads each sheet later. A document the scan cannot follow gets the
-    // full parse now, which also names what is wrong with it.
+    if (ReadNamesAndFirstSheet()) return;
+    // Otherwise the sheet names are listed by a quick scan of the tags, and each sheet is
+    // read when asked for, which names what is wrong with it at that point. A document
+    // the scan cannot follow gets the full parse now, which names its faults at once.
     SheetNamesScanner scanner;
     zip_.Read(kContent, limits_.maxDecompressedPart,
               [&](const char* data, std::size_t size) { scanner.Feed(data, size); });
@@ -391,6 +486,10 @@ class OdsReader : public WorkbookReader {
     if (index >= names_.size()) {
       throw WorkbookError("the workbook has no sheet number " + std::to_string(index + 1));
     }
+    if (index == 0 && first_) {
+      first_->Replay(sink);
+      return;
+    }
     SheetHandler handler(index, sink, limits_);
     // content.xml is the largest part of a spreadsheet: our own reader is several times
     // quicker than expat.
@@ -398,9 +497,28 @@ class OdsReader : public WorkbookReader {
   }
 
  private:
+  // Lists the sheets and keeps the cells of the first one in one parse of content.xml.
+  // A document with anything wrong in it, or a first sheet too large to keep, is left to
+  // the listing by tags and the reading on demand, so that its faults show as they
+  // always have: those of a sheet when the sheet is read.
+  bool ReadNamesAndFirstSheet() {
+    auto store = std::make_unique<CellStore>();
+    std::vector<std::string> names;
+    try {
+      SheetHandler handler(0, *store, limits_, &names);
+      ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+    } catch (const std::exception&) {
+      return false;
+    }
+    names_ = std::move(names);
+    if (store->Complete() && !names_.empty()) first_ = std::move(store);
+    return true;
+  }
+
   ZipArchive zip_;
   ReaderLimits limits_;
   std::vector<std::string> names_;
+  std::unique_ptr<CellStore> first_;  // the cells of the first sheet, when they fit
 };
 
 }  // namespace
