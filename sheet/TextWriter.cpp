@@ -72,12 +72,14 @@ void AppendNumber(std::string& out, double value) {
         *--first = '0';
         ++count;
       }
-      if (value < 0) out += '-';
-      out.append(first, static_cast<std::size_t>(count - k));
+      // Laid out in place: the sign before the digits, the point moved in.
+      char* const last = first + count;
       if (k > 0) {
-        out += FormatSettings.DecimalSeparator;
-        out.append(first + (count - k), static_cast<std::size_t>(k));
+        std::memmove(last - k + 1, last - k, static_cast<std::size_t>(k));
+        last[-k] = FormatSettings.DecimalSeparator;
       }
+      if (value < 0) *--first = '-';
+      out.append(first, static_cast<std::size_t>(last + (k > 0 ? 1 : 0) - first));
       return;
     }
   }

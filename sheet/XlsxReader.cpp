@@ -445,9 +445,21 @@ class WorksheetHandler : public XmlHandler {
   }
 
   void StartCell(std::span<const XmlAttribute> attributes) {
+    // The reference, type and style in one look at the attributes.
+    const std::string_view* r = nullptr;
+    const std::string_view* t = nullptr;
+    const std::string_view* s = nullptr;
+    for (const auto& attribute : attributes) {
+      if (attribute.name.ns != XmlNs::None || attribute.name.local.size() != 1) continue;
+      const std::string_view** slot = attribute.name.local[0] == 'r'   ? &r
+                                      : attribute.name.local[0] == 't' ? &t
+                                      : attribute.name.local[0] == 's' ? &s
+                                                                       : nullptr;
+      if (slot != nullptr && *slot == nullptr) *slot = &attribute.value;
+    }
     std::uint64_t row = inRow_ ? rowOfRow_ : nextRow_;
     std::uint64_t column = nextColumn_;
-    if (const auto* r = Attr(attributes, "r")) {
+    if (r != nullptr) {
       std::uint32_t parsedRow = 0;
       std::uint32_t parsedColumn = 0;
       if (!ParseCellReference(*r, parsedRow, parsedColumn)) {
@@ -462,9 +474,13 @@ class WorksheetHandler : public XmlHandler {
     column_ = static_cast<std::uint32_t>(column);
     nextColumn_ = column + 1;
 
-    type_ = Attr(attributes, "t") ? std::string(*Attr(attributes, "t")) : std::string();
+    if (t != nullptr) {
+      type_.assign(*t);
+    } else {
+      type_.clear();
+    }
     style_ = 0;
-    if (const auto* s = Attr(attributes, "s")) style_ = ParseXmlUnsigned(*s).value_or(0);
+    if (s != nullptr) style_ = ParseXmlUnsigned(*s).value_or(0);
     inCell_ = true;
     hasValue_ = hasInline_ = inValue_ = inInline_ = false;
     value_.clear();

@@ -150,13 +150,39 @@ XmlNs ClassifyNamespace(std::string_view uri) {
 
 void XmlNamespaceScope::Bind(std::size_t depth, std::string_view prefix, std::string_view uri) {
   bindings_.push_back({depth, std::string(prefix), ClassifyNamespace(uri)});
+  ++generation_;
 }
 
 void XmlNamespaceScope::Leave(std::size_t depth) {
-  while (!bindings_.empty() && bindings_.back().depth >= depth) bindings_.pop_back();
+  while (!bindings_.empty() && bindings_.back().depth >= depth) {
+    bindings_.pop_back();
+    ++generation_;
+  }
 }
 
 XmlName XmlNamespaceScope::Resolve(std::string_view qualified, bool isAttribute) const {
+  // With a single binding (a default namespace) the search is quicker than the cache.
+  if (qualified.empty() || bindings_.size() <= 1) return Search(qualified, isAttribute);
+  const std::size_t n = qualified.size();
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(qualified[i]); };
+  const std::size_t hash =
+      (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) %
+      resolved_.size();
+  Resolved& entry = resolved_[hash];
+  if (entry.generation == generation_ && entry.isAttribute == isAttribute &&
+      entry.qualified == qualified) {
+    return {entry.ns, qualified.substr(entry.localOffset)};
+  }
+  const XmlName name = Search(qualified, isAttribute);
+  entry.qualified.assign(qualified);
+  entry.generation = generation_;
+  entry.localOffset = static_cast<std::uint32_t>(n - name.local.size());
+  entry.isAttribute = isAttribute;
+  entry.ns = name.ns;
+  return name;
+}
+
+XmlName XmlNamespaceScope::Search(std::string_view qualified, bool isAttribute) const {
   const auto colon = qualified.find(':');
   const std::string_view prefix =
       colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
@@ -735,20 +761,21 @@ struct XmlStreamParser::Impl {
     }
     ++depth;
     attributes.clear();
+    const auto declares = [](std::string_view attribute) {
+      return attribute.size() >= 5 && attribute.starts_with("xmlns") &&
+             (attribute.size() == 5 || attribute[5] == ':');
+    };
+    bool anyDeclaration = false;
     for (const RawAttribute& a : raw) {
+      if (!declares(a.name)) continue;
+      anyDeclaration = true;
       const std::string_view value =
           a.value != nullptr ? std::string_view(a.value, a.valueLength)
                              : std::string_view(scratch).substr(a.valueOffset, a.valueLength);
-      if (a.name.size() >= 5 && a.name.starts_with("xmlns") &&
-          (a.name.size() == 5 || a.name[5] == ':')) {
-        scope.Bind(depth, a.name.size() == 5 ? std::string_view() : a.name.substr(6), value);
-      }
+      scope.Bind(depth, a.name.size() == 5 ? std::string_view() : a.name.substr(6), value);
     }
     for (const RawAttribute& a : raw) {
-      if (a.name.size() >= 5 && a.name.starts_with("xmlns") &&
-          (a.name.size() == 5 || a.name[5] == ':')) {
-        continue;
-      }
+      if (anyDeclaration && declares(a.name)) continue;
       const std::string_view value =
           a.value != nullptr ? std::string_view(a.value, a.valueLength)
                              : std::string_view(scratch).substr(a.valueOffset, a.valueLength);

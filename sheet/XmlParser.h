@@ -5,6 +5,7 @@
 // type declarations are refused: no workbook part has one, and they are the vehicle of
 // entity expansion attacks.
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <span>
@@ -75,7 +76,21 @@ class XmlNamespaceScope {
     std::string prefix;
     XmlNs ns;
   };
+  // The last names resolved, by a hash of their text: a document uses a few dozen names
+  // over and over, and a search of the bindings costs a comparison with each. Entries of
+  // an older generation are stale: every change of the bindings starts a new one.
+  struct Resolved {
+    std::string qualified;
+    std::uint64_t generation = 0;
+    std::uint32_t localOffset = 0;
+    bool isAttribute = false;
+    XmlNs ns = XmlNs::None;
+  };
+  XmlName Search(std::string_view qualified, bool isAttribute) const;
+
   std::vector<Binding> bindings_;
+  std::uint64_t generation_ = 1;
+  mutable std::array<Resolved, 64> resolved_;
 };
 
 // Who resolves namespace prefixes: expat, or the parser itself from the xmlns attributes
