@@ -115,6 +115,34 @@ std::optional<double> ParseXmlNumber(std::string_view text) {
   // a point or a minus sign.
   const char first = text.front() == '-' && text.size() > 1 ? text[1] : text.front();
   if (!IsDigit(first) && first != '.') return std::nullopt;
+  // Most numbers in a workbook have a few digits and no exponent: with at most 15 digits
+  // both the digits as an integer and the power of ten are exact doubles, and their
+  // quotient is the correctly rounded value, the same that from_chars finds.
+  {
+    static constexpr double kPowers[] = {1,   10,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = text.front() == '-';
+    std::size_t i = negative ? 1 : 0;
+    std::uint64_t digits = 0;
+    int count = 0;
+    int decimals = -1;
+    for (; i < text.size() && count <= 15; ++i) {
+      const char c = text[i];
+      if (IsDigit(c)) {
+        digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+        ++count;
+        if (decimals >= 0) ++decimals;
+      } else if (c == '.' && decimals < 0 && count > 0) {
+        decimals = 0;
+      } else {
+        break;
+      }
+    }
+    if (i == text.size() && count <= 15 && decimals != 0) {
+      const double magnitude = static_cast<double>(digits) / kPowers[decimals < 0 ? 0 : decimals];
+      return negative ? -magnitude : magnitude;
+    }
+  }
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
