@@ -86,6 +86,10 @@ std::string RepairedUtf8(std::string_view s);
 // The engine's message for the last failure on an SQLite connection.
 std::string SqliteErrorText(sqlite3* handle);
 
+// Makes SQLite take its memory from the free lists of the database layer; false when
+// SQLite was in use already (it then keeps the C library's allocator).
+bool UseSqliteMemory();
+
 // Owns a prepared SQLite statement and finalises it.
 struct StatementDeleter {
   void operator()(sqlite3_stmt* statement) const;

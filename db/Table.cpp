@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <sqlite3.h>
@@ -80,12 +81,9 @@ class Field final : public TField {
   const std::string& FoldedName() const { return folded_; }
   bool Assigned() const { return assigned_; }
   const std::string& Name() const { return name_; }
-  void Clear() {
-    if (!assigned_) return;
-    assigned_ = false;
-    value_ = Variant::Null();
-    bound_ = BoundType::Null;
-  }
+  // The value stays behind, unused, until the column is set again: a text keeps its
+  // buffer for the next row.
+  void Clear() { assigned_ = false; }
   // The value as Qt's drivers take it: a null of the column's type, a text, a 64-bit
   // integer, a double or a boolean.
   QVariant QtBound() const;
@@ -383,6 +381,9 @@ void Field::Convert(const Variant& value) {
 using detail::ColumnKind;
 using detail::Field;
 
+// Names whose answers FindField keeps; the import asks for a few dozen.
+constexpr std::size_t kFoundLimit = 256;
+
 struct Table::Impl final : detail::StatementHolder {
   std::string tableName;
   QString target;  // the table as the INSERT statements name it
@@ -397,6 +398,10 @@ struct Table::Impl final : detail::StatementHolder {
   std::vector<bool> mask;
   const std::vector<bool>* lastMask = nullptr;
   sqlite3_stmt* lastInsert = nullptr;
+  // FindField's answers by the name as asked: the index of the column, or the number
+  // of columns when the table has none of that name; and where to look first.
+  std::vector<std::pair<std::string, std::size_t>> found;
+  std::size_t nextFound = 0;
   int disableCount = 0;
   std::function<void(bool)> listener;
 
@@ -668,6 +673,7 @@ void Table::Open() {
   QSqlDatabase& db = detail::OpenDatabase(connection);
   if (t.tableName.empty()) detail::Fail(connection, "no table name is given");
   t.fields.clear();
+  t.found.clear();
   t.DropStatements();
   try {
     switch (connection.engine) {
@@ -695,6 +701,7 @@ void Table::Close() {
   t.state = dsInactive;  // a row being inserted is discarded
   t.DropStatements();
   t.fields.clear();
+  t.found.clear();
   if (t.disableCount == 0) t.Notify(true);
 }
 
@@ -720,29 +727,27 @@ void Table::Insert() {
 }
 
 TField* Table::FindField(const std::string& name) {
-  // The record asks for every column of every row: ASCII names are compared without
-  // building a folded copy.
-  const bool ascii = std::all_of(name.begin(), name.end(),
-                                 [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
-  if (ascii) {
-    for (const auto& f : impl_->fields) {
-      const std::string& folded = f->FoldedName();
-      if (folded.size() != name.size()) continue;
-      bool same = true;
-      for (std::size_t i = 0; i < name.size() && same; ++i) {
-        char ch = name[i];
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-        same = ch == folded[i];
-      }
-      if (same) return f.get();
-    }
-    return nullptr;
+  Impl& t = *impl_;
+  // The record asks for its columns in the same order for every row it stores: answers
+  // are kept in the order asked, and the next question is most likely the next one.
+  auto answer = [&](std::size_t k) -> TField* {
+    t.nextFound = k + 1;
+    const std::size_t index = t.found[k].second;
+    return index < t.fields.size() ? t.fields[index].get() : nullptr;
+  };
+  const std::size_t kept = t.found.size();
+  for (std::size_t n = 0; n < kept; ++n) {
+    const std::size_t k = (t.nextFound + n) % kept;
+    if (t.found[k].first == name) return answer(k);
   }
   const std::string wanted = detail::FoldName(name);
-  for (const auto& f : impl_->fields) {
-    if (f->FoldedName() == wanted) return f.get();
+  std::size_t index = 0;
+  while (index < t.fields.size() && t.fields[index]->FoldedName() != wanted) ++index;
+  if (kept < kFoundLimit) {
+    t.found.emplace_back(name, index);
+    return answer(kept);
   }
-  return nullptr;
+  return index < t.fields.size() ? t.fields[index].get() : nullptr;
 }
 
 void Table::Post() {
