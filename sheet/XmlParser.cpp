@@ -484,7 +484,28 @@ struct XmlStreamParser::Impl {
     if (i >= limit || kNameChars[p[i]] != 1) return i;
     const std::size_t begin = i;
     unsigned char high = p[i];
-    for (++i; i < limit && kNameChars[p[i]] != 0; ++i) high |= p[i];
+    // The null after the end of `pending` is no name character: it ends the loop, which
+    // need not compare against the limit on every character.
+    for (++i;; i += 4) {
+      if (kNameChars[p[i]] == 0) break;
+      high |= p[i];
+      if (kNameChars[p[i + 1]] == 0) {
+        i += 1;
+        break;
+      }
+      high |= p[i + 1];
+      if (kNameChars[p[i + 2]] == 0) {
+        i += 2;
+        break;
+      }
+      high |= p[i + 2];
+      if (kNameChars[p[i + 3]] == 0) {
+        i += 3;
+        break;
+      }
+      high |= p[i + 3];
+    }
+    if (i > limit) i = limit;
     if ((high & 0x80) != 0 && i < limit) {
       for (std::size_t k = begin; k < i;) {
         if (p[k] < 0x80) {
