@@ -139,7 +139,7 @@ class SheetHandler : public XmlHandler {
       inRow_ = true;
       rowRepeat_ = RepeatCount(TableAttr(attributes, "number-rows-repeated"));
       column_ = 0;
-      rowCells_.clear();
+      rowCount_ = 0;
     } else if (inRow_ && (name.Is(XmlNs::Table, "table-cell") ||
                           name.Is(XmlNs::Table, "covered-table-cell"))) {
       StartCell(name, attributes);
@@ -176,21 +176,44 @@ class SheetHandler : public XmlHandler {
   void StartCell(const XmlName& name, std::span<const XmlAttribute> attributes) {
     inCell_ = true;
     covered_ = name.local == "covered-table-cell";
-    cellRepeat_ = RepeatCount(TableAttr(attributes, "number-columns-repeated"));
+    // The attributes every cell may have, in one look.
+    const std::string_view* repeat = nullptr;
+    const std::string_view* type = nullptr;
+    const std::string_view* calcType = nullptr;
+    const std::string_view* officeValue = nullptr;
+    for (const auto& attribute : attributes) {
+      const XmlName& n = attribute.name;
+      const std::string_view** slot = nullptr;
+      if (n.Is(XmlNs::Table, "number-columns-repeated")) {
+        slot = &repeat;
+      } else if (n.Is(XmlNs::Office, "value-type")) {
+        slot = &type;
+      } else if (n.Is(XmlNs::CalcExt, "value-type")) {
+        slot = &calcType;
+      } else if (n.Is(XmlNs::Office, "value")) {
+        slot = &officeValue;
+      }
+      if (slot != nullptr && *slot == nullptr) *slot = &attribute.value;
+    }
+    cellRepeat_ = RepeatCount(repeat);
     text_.clear();
     paragraphs_ = 0;
     paragraphDepth_ = 0;
     ignoreDepth_ = 0;
-    cell_ = Cell();
+    cell_.kind = Cell::Kind::Empty;
+    cell_.number = 0;
+    cell_.text.clear();
     if (covered_) return;  // merged away: the value shows in the top-left cell only
 
-    const auto* type = OfficeAttr(attributes, "value-type");
-    const auto* calcType = FindAttribute(attributes, XmlNs::CalcExt, "value-type");
-    valueType_ = type ? std::string(*type) : std::string();
+    if (type != nullptr) {
+      valueType_.assign(*type);
+    } else {
+      valueType_.clear();
+    }
     if (calcType != nullptr && *calcType == "error") valueType_ = "error";
     stringValue_.reset();
     if (valueType_ == "float" || valueType_ == "percentage" || valueType_ == "currency") {
-      if (const auto* value = OfficeAttr(attributes, "value")) {
+      if (const auto* value = officeValue) {
         if (const auto number = ParseXmlNumber(*value)) {
           cell_.kind = Cell::Kind::Number;
           cell_.number = *number;
@@ -278,7 +301,7 @@ class SheetHandler : public XmlHandler {
       if (valueType_ == "error") {
         if (!text_.empty()) {
           cell_.kind = Cell::Kind::Error;
-          cell_.text = std::move(text_);
+          cell_.text.swap(text_);
         }
       } else if (stringValue_) {
         if (!stringValue_->empty()) {
@@ -288,7 +311,7 @@ class SheetHandler : public XmlHandler {
       } else if (!text_.empty()) {
         // A string cell, or a value the file gives only as displayed text.
         cell_.kind = Cell::Kind::Text;
-        cell_.text = std::move(text_);
+        cell_.text.swap(text_);
       }
     }
     if (cell_.kind == Cell::Kind::Empty) {
@@ -301,13 +324,21 @@ class SheetHandler : public XmlHandler {
     }
     CountRepeated(cellRepeat_ - 1);
     for (std::uint64_t k = 0; k < cellRepeat_; ++k) {
-      rowCells_.emplace_back(static_cast<std::uint32_t>(column_ + k), cell_);
+      // The cells of earlier rows are reused, and with them the room of their texts.
+      const auto column = static_cast<std::uint32_t>(column_ + k);
+      if (rowCount_ < rowCells_.size()) {
+        rowCells_[rowCount_].first = column;
+        rowCells_[rowCount_].second = cell_;
+      } else {
+        rowCells_.emplace_back(column, cell_);
+      }
+      ++rowCount_;
     }
     column_ += cellRepeat_;
   }
 
   void EndRow() {
-    if (rowCells_.empty()) {
+    if (rowCount_ == 0) {
       row_ += rowRepeat_;
       return;
     }
@@ -315,10 +346,10 @@ class SheetHandler : public XmlHandler {
       throw WorkbookError("the sheet has a value beyond the limit of " +
                           std::to_string(limits_.maxRows) + " rows");
     }
-    CountRepeated((rowRepeat_ - 1) * rowCells_.size());
+    CountRepeated((rowRepeat_ - 1) * rowCount_);
     for (std::uint64_t r = 0; r < rowRepeat_; ++r) {
-      for (const auto& [column, cell] : rowCells_) {
-        sink_.OnCell(static_cast<std::uint32_t>(row_ + r), column, cell);
+      for (std::size_t i = 0; i < rowCount_; ++i) {
+        sink_.OnCell(static_cast<std::uint32_t>(row_ + r), rowCells_[i].first, rowCells_[i].second);
       }
     }
     row_ += rowRepeat_;
@@ -355,6 +386,7 @@ class SheetHandler : public XmlHandler {
   std::string text_;
   Cell cell_;
   std::vector<std::pair<std::uint32_t, Cell>> rowCells_;
+  std::size_t rowCount_ = 0;  // cells of the current row in rowCells_
 };
 
 // The cells of one sheet kept in memory in a compact form, up to a budget: the first

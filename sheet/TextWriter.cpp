@@ -58,7 +58,11 @@ void AppendNumber(std::string& out, double value) {
   if (magnitude >= 1e-4 && magnitude < 1e15) {
     static constexpr double kPowers[] = {1, 10, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
     for (int k = 0; k < 9; ++k) {
-      const double scaled = std::nearbyint(magnitude * kPowers[k]);
+      // Below 10^15 adding a half is exact, and the conversion truncates: the nearest
+      // integer, which is all the check below needs.
+      const double product = magnitude * kPowers[k];
+      if (product >= 1e15) break;
+      const auto scaled = static_cast<double>(static_cast<std::uint64_t>(product + 0.5));
       if (scaled >= 1e15) break;
       if (scaled / kPowers[k] != magnitude) continue;
       // Room before the digits for the zeros of a value below 1 ("0.0012").
