@@ -5,10 +5,16 @@
 # the table at most 1.5x; peak memory at most 3x the file size plus 64 MB).
 #
 #   bench/app/run.sh [LINES]          (default 200000; BUILD_DIR selects the build)
+#
+# Each of the three loads runs REPEAT times (default 3), each time into a fresh database;
+# the table shows the median time and the largest peak memory, so that one run slowed by
+# other work on the machine does not decide the ratios.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 exe=${TANKLOAD:-$here/${BUILD_DIR:-build}/app/tankload}
 lines=${1:-200000}
+repeat=${REPEAT:-3}
+[[ "$repeat" =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: REPEAT must be a whole number from 1" >&2; exit 1; }
 [ -x "$exe" ] || { echo "run.sh: build $exe first (scripts/bootstrap)" >&2; exit 1; }
 command -v sqlite3 >/dev/null || { echo "run.sh: the sqlite3 shell is missing" >&2; exit 1; }
 
@@ -16,8 +22,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tankload-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 python3 "$here/bench/app/gen_summary.py" "$lines" "$work/svod.txt" "$work/data.tsv"
 
-# measure NAME COMMAND...: runs in a fresh directory $work/NAME; appends
-# "NAME seconds kilobytes" to $work/results.
+# measure NAME COMMAND...: runs the command once; appends "NAME seconds kilobytes" to
+# $work/results.
 measure() {
   local name=$1
   shift
@@ -34,28 +40,39 @@ fresh() {
   (cd "$work/db" && "$exe" --create-database >/dev/null)
 }
 
+fresh_ref() {
+  rm -f "$work/ref.db"
+  sqlite3 "$work/ref.db" "CREATE TABLE Svod (Designation TEXT, ColumnB TEXT, Frame TEXT, Board TEXT,
+    Deck TEXT, Volume REAL, Fperm REAL, Volume_Netto REAL, SpecificWeight REAL,
+    FactorExpansion REAL, AccountDeadStock REAL, DeadSstock REAL, AccountSstock REAL, Xpvm REAL,
+    Ypvm REAL, Zpvm REAL, Mx REAL, Mz REAL, ColumnS TEXT, dmh REAL, dM REAL)"
+}
+
 cd "$work"
-fresh
-measure sql "$exe" --from-text "$work/svod.txt" --database "Provider=SQLite;Data Source=$work/db/dunvik.mdb"
-fresh
-measure table "$exe" --from-text "$work/svod.txt" --through-table --database "Provider=SQLite;Data Source=$work/db/dunvik.mdb"
-rm -f "$work/ref.db"
-sqlite3 "$work/ref.db" "CREATE TABLE Svod (Designation TEXT, ColumnB TEXT, Frame TEXT, Board TEXT,
-  Deck TEXT, Volume REAL, Fperm REAL, Volume_Netto REAL, SpecificWeight REAL,
-  FactorExpansion REAL, AccountDeadStock REAL, DeadSstock REAL, AccountSstock REAL, Xpvm REAL,
-  Ypvm REAL, Zpvm REAL, Mx REAL, Mz REAL, ColumnS TEXT, dmh REAL, dM REAL)"
-measure import sqlite3 "$work/ref.db" ".mode tabs" ".import $work/data.tsv Svod"
+# The three loads take turns, so that a slow spell of the machine touches them alike.
+for ((round = 1; round <= repeat; round++)); do
+  fresh_ref
+  measure import sqlite3 "$work/ref.db" ".mode tabs" ".import $work/data.tsv Svod"
+  fresh
+  measure sql "$exe" --from-text "$work/svod.txt" --database "Provider=SQLite;Data Source=$work/db/dunvik.mdb"
+  fresh
+  measure table "$exe" --from-text "$work/svod.txt" --through-table --database "Provider=SQLite;Data Source=$work/db/dunvik.mdb"
+done
 
 grep -h "Добавлено записей" "$work/sql.out" "$work/table.out" | sed 's/^/  /'
 echo "  .import rows: $(sqlite3 "$work/ref.db" 'SELECT COUNT(*) FROM Svod')"
-python3 - "$work/results" "$(stat -c %s "$work/svod.txt")" "$lines" <<'PY'
+python3 - "$work/results" "$(stat -c %s "$work/svod.txt")" "$lines" "$repeat" <<'PY'
+import statistics
 import sys
-rows = {}
+runs = {}
 for line in open(sys.argv[1]):
     name, seconds, kb = line.split()
-    rows[name] = (float(seconds), int(kb))
+    runs.setdefault(name, []).append((float(seconds), int(kb)))
+# Median time and largest peak memory of each load.
+rows = {name: (statistics.median(s for s, _ in r), max(kb for _, kb in r))
+        for name, r in runs.items()}
 size = int(sys.argv[2])
-print(f"file: {sys.argv[3]} lines, {size / 1e6:.1f} MB")
+print(f"file: {sys.argv[3]} lines, {size / 1e6:.1f} MB; median of {sys.argv[4]} runs each")
 print(f"{'run':<28}{'seconds':>9}{'peak MB':>10}{'x .import':>11}")
 base = rows["import"][0] or 0.01
 labels = {"import": "sqlite3 .import", "sql": "by SQL statements", "table": "through the table"}
