@@ -134,6 +134,53 @@ int Utf8Length(const unsigned char* p, std::size_t left) {
   return length;
 }
 
+// The pseudo-attributes of an XML declaration after "<?xml": version, then optionally
+// encoding and standalone, in that order, each value quoted and of its own syntax.
+bool IsPlainDeclaration(std::string_view rest) {
+  const auto skipBlanks = [&] {
+    const std::size_t before = rest.size();
+    while (!rest.empty() && IsXmlSpace(rest.front())) rest.remove_prefix(1);
+    return rest.size() != before;
+  };
+  const auto pseudo = [&](std::string_view name, auto valid) {
+    const std::string_view saved = rest;
+    if (!skipBlanks() || !rest.starts_with(name)) {
+      rest = saved;
+      return false;
+    }
+    rest.remove_prefix(name.size());
+    skipBlanks();
+    if (rest.empty() || rest.front() != '=') return false;
+    rest.remove_prefix(1);
+    skipBlanks();
+    if (rest.empty() || (rest.front() != '"' && rest.front() != '\'')) return false;
+    const auto close = rest.find(rest.front(), 1);
+    if (close == std::string_view::npos || !valid(rest.substr(1, close - 1))) return false;
+    rest.remove_prefix(close + 1);
+    return true;
+  };
+  const auto version = [](std::string_view v) {
+    return v.size() > 2 && v.starts_with("1.") &&
+           v.find_first_not_of("0123456789", 2) == std::string_view::npos;
+  };
+  const auto encoding = [](std::string_view v) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (v.empty() || !letter(v.front())) return false;
+    for (const char c : v) {
+      if (!letter(c) && !(c >= '0' && c <= '9') && c != '.' && c != '_' && c != '-') return false;
+    }
+    return true;
+  };
+  const auto standalone = [](std::string_view v) { return v == "yes" || v == "no"; };
+  if (!pseudo("version", version)) return false;
+  const std::string_view afterVersion = rest;
+  if (!pseudo("encoding", encoding)) rest = afterVersion;
+  const std::string_view afterEncoding = rest;
+  if (!pseudo("standalone", standalone)) rest = afterEncoding;
+  skipBlanks();
+  return rest.empty();
+}
+
 bool IsXmlChar(std::uint32_t cp) {
   return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
          (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
@@ -383,6 +430,10 @@ struct XmlStreamParser::Impl {
         return true;
       }
       const std::string_view declaration = head.substr(0, end);
+      if (!IsPlainDeclaration(declaration.substr(5))) {
+        reader = Reader::Expat;  // expat names what is wrong with it
+        return true;
+      }
       const auto encoding = declaration.find("encoding");
       if (encoding != std::string_view::npos) {
         std::string_view rest = declaration.substr(encoding + 8);
@@ -577,6 +628,23 @@ struct XmlStreamParser::Impl {
     return std::string_view(out).substr(start);
   }
 
+  // Checks that pending[begin, end) holds characters XML allows (comments, instructions).
+  void CheckChars(std::size_t begin, std::size_t end) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(pending.data());
+    for (std::size_t i = begin; i < end;) {
+      const std::uint8_t kind = kCdataClasses[p[i]];
+      if (kind == kHigh) {
+        const int length = Utf8Length(p + i, end - i);
+        if (length <= 0) Malformed(XML_ERROR_INVALID_TOKEN, i);
+        i += static_cast<std::size_t>(length);
+      } else if (kind == kBad) {
+        Malformed(XML_ERROR_INVALID_TOKEN, i);
+      } else {
+        ++i;
+      }
+    }
+  }
+
   // Decodes the reference at pending[i] ('&') into `out`; returns the position after it.
   std::size_t Reference(std::size_t i, std::size_t end, std::string& out) const {
     const char* p = pending.data();
@@ -689,6 +757,7 @@ struct XmlStreamParser::Impl {
     if (target == "xml" && consumed + pos != documentStart) {
       Malformed(XML_ERROR_MISPLACED_XML_PI, pos);
     }
+    CheckChars(pos + 2, end);
     return end + 2 - pos;
   }
 
@@ -699,6 +768,7 @@ struct XmlStreamParser::Impl {
       const auto dashes = rest.find("--", 4);
       if (dashes == std::string_view::npos || dashes + 2 >= rest.size()) return 0;
       if (rest[dashes + 2] != '>') Malformed(XML_ERROR_INVALID_TOKEN, pos + dashes);
+      CheckChars(pos + 4, pos + dashes);
       return dashes + 3;
     }
     constexpr std::string_view kCdata = "<![CDATA[";

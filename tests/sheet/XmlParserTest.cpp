@@ -130,6 +130,8 @@ TEST(XmlParser, OwnReaderReportsWhatExpatReports) {
       {"Cyrillic names, values and text",
        "<лист имя=\"Сводка №1\"><ячейка>Цистерна топлива</ячейка></лист>"},
       {"a byte-order mark", "\xEF\xBB\xBF<?xml version=\"1.0\"?><a>x</a>"},
+      {"a full declaration with odd blanks",
+       "<?xml  version = '1.0'\tencoding=\"utf-8\"  standalone='no' ?>\n<a/>"},
       {"another encoding goes to expat",
        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a b=\"\xE9\">caf\xE9</a>"},
       {"UTF-16", std::string("\xFF\xFE<\0a\0/\0>\0", 10)},
@@ -187,6 +189,14 @@ TEST(XmlParser, OwnReaderRefusesWhatExpatRefuses) {
       {"declaration not at the start", "\n<?xml version='1.0'?><a/>",
        "XML or text declaration not at start of entity"},
       {"unknown markup declaration", "<a><!x></a>", "not well-formed (invalid token)"},
+      {"declaration without version", "<?xml encoding=\"UTF-8\"?><a/>",
+       "XML declaration not well-formed"},
+      {"misspelt declaration", "<?xml version=\"1.0\" encodng=\"UTF-8\"?><a/>",
+       "XML declaration not well-formed"},
+      {"invalid UTF-8 in an instruction", "<?pi x\xFF?><a/>", "not well-formed (invalid token)"},
+      {"invalid UTF-8 in an instruction's name", "<?pi\xFF?><a/>",
+       "not well-formed (invalid token)"},
+      {"control character in a comment", "<a><!-- \x02 --></a>", "not well-formed (invalid token)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
