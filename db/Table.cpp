@@ -1,7 +1,6 @@
 // The table dataset: the columns of one table, a row buffer for insertion and the
 // prepared INSERT statements that write it.
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -81,8 +80,8 @@ class Field final : public TField {
   const std::string& FoldedName() const { return folded_; }
   bool Assigned() const { return assigned_; }
   const std::string& Name() const { return name_; }
-  // The value stays behind, unused, until the column is set again: a text keeps its
-  // buffer for the next row.
+  // The old value stays behind unread (Value answers Null) until the column is set
+  // again, which saves releasing it for every row.
   void Clear() { assigned_ = false; }
   // The value as Qt's drivers take it: a null of the column's type, a text, a 64-bit
   // integer, a double or a boolean.
