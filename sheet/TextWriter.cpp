@@ -62,15 +62,15 @@ void AppendNumber(std::string& out, double value) {
       // integer, which is all the check below needs.
       const double product = magnitude * kPowers[k];
       if (product >= 1e15) break;
-      const auto scaled = static_cast<double>(static_cast<std::uint64_t>(product + 0.5));
+      const auto integer = static_cast<std::int64_t>(product + 0.5);
+      const auto scaled = static_cast<double>(integer);
       if (scaled >= 1e15) break;
       if (scaled / kPowers[k] != magnitude) continue;
       // Room before the digits for the zeros of a value below 1 ("0.0012").
       char digits[40];
       char* first = digits + 16;
-      const auto n = static_cast<int>(
-          std::to_chars(first, digits + sizeof digits, static_cast<std::uint64_t>(scaled)).ptr -
-          first);
+      const auto n =
+          static_cast<int>(std::to_chars(first, digits + sizeof digits, integer).ptr - first);
       int count = n;
       while (count <= k) {
         *--first = '0';
@@ -79,7 +79,7 @@ void AppendNumber(std::string& out, double value) {
       // Laid out in place: the sign before the digits, the point moved in.
       char* const last = first + count;
       if (k > 0) {
-        std::memmove(last - k + 1, last - k, static_cast<std::size_t>(k));
+        for (char* d = last; d != last - k; --d) *d = d[-1];
         last[-k] = FormatSettings.DecimalSeparator;
       }
       if (value < 0) *--first = '-';
