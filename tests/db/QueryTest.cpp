@@ -110,6 +110,37 @@ TEST_P(QueryTest, RefusedStatementNamesTheCauseAndTheStatement) {
   EXPECT_EQ(query.ExecSQL(), 1);
 }
 
+// SQLite reports the changes of the last statement that changed rows; a statement that
+// changes none must not repeat the count of the insert before it.
+TEST_P(QueryTest, StatementsThatChangeNoRowsReportZero) {
+  if (GetParam() != db::Engine::SQLite) GTEST_SKIP() << "counts of SQLite statements";
+  db::Query query(db_->connection());
+  query.SetSQL(InsertText("T1", "P"));
+  ASSERT_EQ(query.ExecSQL(), 1);
+  const char* const statements[] = {
+      "Select count(*) From FromExcel",
+      "Create Table Scratch (x integer)",
+      "Delete From FromExcel  Where Project = 'none'",
+  };
+  for (const char* sql : statements) {
+    SCOPED_TRACE(sql);
+    query.SetSQL(sql);
+    EXPECT_EQ(query.ExecSQL(), 0);
+  }
+}
+
+// One text is one statement: a second statement after the first is refused, and nothing
+// of the text is written.
+TEST_P(QueryTest, TextWithTwoStatementsIsRefusedWhole) {
+  if (GetParam() != db::Engine::SQLite) GTEST_SKIP() << "SQLite runs one statement per text";
+  db::Query query(db_->connection());
+  query.SetSQL(InsertText("T1", "P") + "; " + InsertText("T2", "P"));
+  EXPECT_THROW(query.ExecSQL(), EDatabaseError);
+  EXPECT_EQ(Count(), 0);
+  query.SetSQL(InsertText("T3", "P"));
+  EXPECT_EQ(query.ExecSQL(), 1);
+}
+
 // What a data line renders is stored byte for byte: the literal doubles quotes and
 // escapes nothing else, and both engines read backslashes literally.
 TEST_P(QueryTest, TextLiteralsAreStoredExactly) {
