@@ -236,9 +236,7 @@ std::string Utf8ToWin1251(std::string_view utf8, char replacement) {
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
+void AppendUtf16(std::string& out, std::u16string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     char32_t c = s[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
@@ -248,6 +246,12 @@ std::string Utf16ToUtf8(std::u16string_view s) {
     }
     AppendUtf8(out, c);  // a lone surrogate becomes U+FFFD
   }
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  AppendUtf16(out, s);
   return out;
 }
 

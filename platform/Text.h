@@ -48,6 +48,8 @@ enum class TextEncoding { Utf8, Utf8Bom, Utf16LE, Utf16BE, Windows1251 };
 std::string DecodeText(std::string_view bytes, TextEncoding* detected = nullptr,
                        std::string_view what = {});
 std::string Utf16ToUtf8(std::u16string_view s);
+// Appends UTF-16 code units to `out` as UTF-8; an unpaired surrogate becomes U+FFFD.
+void AppendUtf16(std::string& out, std::u16string_view s);
 std::u16string Utf8ToUtf16(std::string_view s);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "sheet/CompoundFile.h"
 
+#include "platform/Text.h"
 #include "sheet/Workbook.h"
 
 #include <algorithm>
@@ -32,40 +33,11 @@ std::uint32_t U32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Directory names are UTF-16LE; unpaired surrogates become U+FFFD.
 std::string NameToUtf8(const std::uint8_t* p, std::size_t units) {
-  std::string out;
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t u = U16(p + 2 * i);
-    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
-      std::uint32_t low = U16(p + 2 * (i + 1));
-      if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
-  }
-  return out;
+  std::u16string name(units, u'\0');
+  for (std::size_t i = 0; i < units; ++i) name[i] = static_cast<char16_t>(U16(p + 2 * i));
+  return platform::Utf16ToUtf8(name);
 }
 
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {

@@ -1,5 +1,6 @@
 #include "sheet/XlsReader.h"
 
+#include "platform/Text.h"
 #include "sheet/CompoundFile.h"
 
 #include <algorithm>
@@ -104,38 +105,11 @@ const char* ErrorText(std::uint8_t code) {
   }
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD.
+// UTF-16 code units to UTF-8 in a reused buffer.
 void Utf16ToUtf8(const std::u16string& units, std::string& out) {
   out.clear();
   out.reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    std::uint32_t u = units[i];
-    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
-    }
-  }
+  platform::AppendUtf16(out, units);
 }
 
 // Walks the records of the workbook stream through a window of the stream. Body() stays

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace sheet {
 
 // "B12" -> row 11, column 1 (0-based). Accepts an optional '$' before either part.
@@ -42,7 +44,6 @@ void DecodeSpreadsheetEscapes(std::string& text);
 // ("[h]", "[mm]") counts as a time.
 bool IsDateFormatCode(std::string_view code);
 
-// Appends code point `cp` to `out` as UTF-8.
-void AppendUtf8(std::string& out, std::uint32_t cp);
+using platform::AppendUtf8;
 
 }  // namespace sheet
