@@ -1,8 +1,9 @@
 #pragma once
-// Shared pieces of the platform tests: the two regional settings every table runs
-// under, and a temporary directory per test.
+// Shared pieces of the platform and conversion library tests: the two regional settings
+// every table runs under, environment overrides, and a temporary directory per test.
 
 #include <stdlib.h>
+#include <time.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,7 @@ inline TFormatSettings CommaLocale() {
 inline TFormatSettings PointLocale() { return platform::UsFormatSettings(); }
 
 // Sets (or, with nullptr, removes) an environment variable for the lifetime of the
-// object.
+// object; TZ changes are made known to the C library.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
@@ -35,6 +36,7 @@ class ScopedEnv {
     } else {
       unsetenv(name);
     }
+    tzset();
   }
   ~ScopedEnv() {
     if (saved_) {
@@ -42,6 +44,7 @@ class ScopedEnv {
     } else {
       unsetenv(name_.c_str());
     }
+    tzset();
   }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -66,6 +69,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
+  // The directory with a final "/".
+  std::string Slashed() const { return path_.string() + "/"; }
   std::string File(std::string_view name) const { return (path_ / name).string(); }
   std::string Write(std::string_view name, std::string_view bytes) const {
     const std::string file = File(name);
