@@ -169,7 +169,7 @@ class SheetHandler : public XmlHandler {
   }
 
   void OnText(std::string_view text) override {
-    if (inCell_ && paragraphDepth_ > 0 && ignoreDepth_ == 0) Append(text);
+    if (collectText_ && paragraphDepth_ > 0 && ignoreDepth_ == 0) Append(text);
   }
 
  private:
@@ -203,49 +203,52 @@ class SheetHandler : public XmlHandler {
     cell_.kind = Cell::Kind::Empty;
     cell_.number = 0;
     cell_.text.clear();
+    collectText_ = false;
     if (covered_) return;  // merged away: the value shows in the top-left cell only
 
-    if (type != nullptr) {
-      valueType_.assign(*type);
-    } else {
-      valueType_.clear();
-    }
-    if (calcType != nullptr && *calcType == "error") valueType_ = "error";
+    const std::string_view valueType =
+        calcType != nullptr && *calcType == "error" ? std::string_view("error")
+        : type != nullptr                           ? *type
+                                                    : std::string_view();
+    errorCell_ = valueType == "error";
     stringValue_.reset();
-    if (valueType_ == "float" || valueType_ == "percentage" || valueType_ == "currency") {
+    if (valueType == "float" || valueType == "percentage" || valueType == "currency") {
       if (const auto* value = officeValue) {
         if (const auto number = ParseXmlNumber(*value)) {
           cell_.kind = Cell::Kind::Number;
           cell_.number = *number;
         }
       }
-    } else if (valueType_ == "date") {
+    } else if (valueType == "date") {
       if (const auto* value = OfficeAttr(attributes, "date-value")) {
         if (const auto when = ParseIsoDateTime(*value)) {
           cell_.kind = Cell::Kind::DateTime;
           cell_.number = *when;
         }
       }
-    } else if (valueType_ == "time") {
+    } else if (valueType == "time") {
       if (const auto* value = OfficeAttr(attributes, "time-value")) {
         if (const auto days = ParseIsoDuration(*value)) {
           cell_.kind = Cell::Kind::DateTime;
           cell_.number = *days;
         }
       }
-    } else if (valueType_ == "boolean") {
+    } else if (valueType == "boolean") {
       if (const auto* value = OfficeAttr(attributes, "boolean-value")) {
         if (*value == "true" || *value == "1" || *value == "false" || *value == "0") {
           cell_.kind = Cell::Kind::Boolean;
           cell_.number = *value == "true" || *value == "1" ? 1 : 0;
         }
       }
-    } else if (valueType_ == "string") {
+    } else if (valueType == "string") {
       if (const auto* value = OfficeAttr(attributes, "string-value")) {
         CheckLength(value->size());
         stringValue_ = std::string(*value);
       }
     }
+    // The paragraphs of a cell whose value the attributes give are only its displayed
+    // form: they are followed for their structure but their text is not kept.
+    collectText_ = cell_.kind == Cell::Kind::Empty && !stringValue_;
   }
 
   void StartInCell(const XmlName& name, std::span<const XmlAttribute> attributes) {
@@ -291,14 +294,16 @@ class SheetHandler : public XmlHandler {
   }
 
   void Append(std::string_view text) {
+    if (!collectText_) return;
     CheckLength(text_.size() + text.size());
     text_ += text;
   }
 
   void EndCell() {
     inCell_ = false;
+    collectText_ = false;
     if (!covered_ && cell_.kind == Cell::Kind::Empty) {
-      if (valueType_ == "error") {
+      if (errorCell_) {
         if (!text_.empty()) {
           cell_.kind = Cell::Kind::Error;
           cell_.text.swap(text_);
@@ -373,6 +378,8 @@ class SheetHandler : public XmlHandler {
   bool inRow_ = false;
   bool inCell_ = false;
   bool covered_ = false;
+  bool errorCell_ = false;    // the cell holds an error, which its text names
+  bool collectText_ = false;  // the cell's value is its text, still to be read
   std::uint64_t row_ = 0;
   std::uint64_t column_ = 0;
   std::uint64_t rowRepeat_ = 1;
@@ -381,7 +388,6 @@ class SheetHandler : public XmlHandler {
   int paragraphs_ = 0;
   int paragraphDepth_ = 0;
   int ignoreDepth_ = 0;
-  std::string valueType_;
   std::optional<std::string> stringValue_;
   std::string text_;
   Cell cell_;

@@ -717,6 +717,17 @@ struct XmlStreamParser::Impl {
 
   std::size_t EndTag(std::size_t pos) {
     const char* base = pending.data();
+    if (!open.empty()) {
+      // Nearly always the tag is "</" and the open element's name, checked when the
+      // element started, then ">" at once: nothing else to look at.
+      const OpenElement& top = open.back();
+      const std::size_t after = pos + 2 + top.nameLength;
+      if (after < pending.size() && base[after] == '>' &&
+          std::memcmp(base + pos + 2, openNames.data() + top.nameBegin, top.nameLength) == 0) {
+        EndElement();
+        return after + 1 - pos;
+      }
+    }
     const void* gt = std::memchr(base + pos + 2, '>', pending.size() - pos - 2);
     if (gt == nullptr) return 0;
     const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(gt) - base);
