@@ -207,23 +207,17 @@ void XmlNamespaceScope::Leave(std::size_t depth) {
   }
 }
 
-XmlName XmlNamespaceScope::Resolve(std::string_view qualified, bool isAttribute) const {
-  // With a single binding (a default namespace) the search is quicker than the cache.
-  if (qualified.empty() || bindings_.size() <= 1) return Search(qualified, isAttribute);
-  const std::size_t n = qualified.size();
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(qualified[i]); };
-  const std::size_t hash =
-      (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) %
-      resolved_.size();
-  Resolved& entry = resolved_[hash];
-  if (entry.generation == generation_ && entry.isAttribute == isAttribute &&
-      entry.qualified == qualified) {
-    return {entry.ns, qualified.substr(entry.localOffset)};
-  }
+XmlName XmlNamespaceScope::ResolveAndRemember(std::string_view qualified,
+                                              bool isAttribute) const {
   const XmlName name = Search(qualified, isAttribute);
-  entry.qualified.assign(qualified);
+  if (qualified.empty() || qualified.size() > kCachedLength || bindings_.size() <= 1) {
+    return name;
+  }
+  Resolved& entry = resolved_[Slot(qualified, isAttribute)];
+  std::memcpy(entry.qualified, qualified.data(), qualified.size());
+  entry.length = static_cast<std::uint32_t>(qualified.size());
   entry.generation = generation_;
-  entry.localOffset = static_cast<std::uint32_t>(n - name.local.size());
+  entry.localOffset = static_cast<std::uint32_t>(qualified.size() - name.local.size());
   entry.isAttribute = isAttribute;
   entry.ns = name.ns;
   return name;

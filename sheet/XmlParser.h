@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <span>
 #include <string>
@@ -68,7 +69,17 @@ class XmlNamespaceScope {
   void Leave(std::size_t depth);
   // "p:local" -> namespace bound to p. Unprefixed attributes have no namespace;
   // unprefixed elements have the default one.
-  XmlName Resolve(std::string_view qualified, bool isAttribute) const;
+  XmlName Resolve(std::string_view qualified, bool isAttribute) const {
+    // A name seen lately is answered from the cache, here, without a call.
+    if (!qualified.empty() && qualified.size() <= kCachedLength && bindings_.size() > 1) {
+      const Resolved& entry = resolved_[Slot(qualified, isAttribute)];
+      if (entry.generation == generation_ && entry.length == qualified.size() &&
+          entry.isAttribute == isAttribute && SameBytes(entry.qualified, qualified)) {
+        return {entry.ns, qualified.substr(entry.localOffset)};
+      }
+    }
+    return ResolveAndRemember(qualified, isAttribute);
+  }
 
  private:
   struct Binding {
@@ -78,19 +89,46 @@ class XmlNamespaceScope {
   };
   // The last names resolved, by a hash of their text: a document uses a few dozen names
   // over and over, and a search of the bindings costs a comparison with each. Entries of
-  // an older generation are stale: every change of the bindings starts a new one.
+  // an older generation are stale: every change of the bindings starts a new one. Names
+  // up to kCachedLength bytes are kept, which covers those of the workbook formats; with a
+  // single binding (a default namespace) the search is quicker than the cache.
+  static constexpr std::size_t kCachedLength = 48;
+  static constexpr std::size_t kSlots = 64;
   struct Resolved {
-    std::string qualified;
+    char qualified[kCachedLength];
     std::uint64_t generation = 0;
+    std::uint32_t length = 0;
     std::uint32_t localOffset = 0;
     bool isAttribute = false;
     XmlNs ns = XmlNs::None;
   };
+  static std::size_t Slot(std::string_view qualified, bool isAttribute) {
+    const std::size_t n = qualified.size();
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(qualified[i]); };
+    return (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) %
+           kSlots;
+  }
+  // `cached` holds at least as many bytes as `text`.
+  static bool SameBytes(const char* cached, std::string_view text) {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    for (; n >= 8; n -= 8, p += 8, cached += 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, cached, 8);
+      std::memcpy(&b, p, 8);
+      if (a != b) return false;
+    }
+    for (; n > 0; --n) {
+      if (*cached++ != *p++) return false;
+    }
+    return true;
+  }
+  XmlName ResolveAndRemember(std::string_view qualified, bool isAttribute) const;
   XmlName Search(std::string_view qualified, bool isAttribute) const;
 
   std::vector<Binding> bindings_;
   std::uint64_t generation_ = 1;
-  mutable std::array<Resolved, 64> resolved_;
+  mutable std::array<Resolved, kSlots> resolved_;
 };
 
 // Who resolves namespace prefixes: expat, or the parser itself from the xmlns attributes
