@@ -130,6 +130,7 @@ class SheetHandler : public XmlHandler {
       }
       active_ = sheetIndex_++ == target_;
       row_ = 0;
+      if (!active_) SkipContent();  // of another sheet only the name counts
       return;
     }
     if (!active_ || !position_.InSheet()) return;
@@ -204,7 +205,10 @@ class SheetHandler : public XmlHandler {
     cell_.number = 0;
     cell_.text.clear();
     collectText_ = false;
-    if (covered_) return;  // merged away: the value shows in the top-left cell only
+    if (covered_) {  // merged away: the value shows in the top-left cell only
+      SkipContent();
+      return;
+    }
 
     const std::string_view valueType =
         calcType != nullptr && *calcType == "error" ? std::string_view("error")
@@ -249,6 +253,7 @@ class SheetHandler : public XmlHandler {
     // The paragraphs of a cell whose value the attributes give are only its displayed
     // form: they are followed for their structure but their text is not kept.
     collectText_ = cell_.kind == Cell::Kind::Empty && !stringValue_;
+    if (!collectText_) SkipContent();
   }
 
   void StartInCell(const XmlName& name, std::span<const XmlAttribute> attributes) {
@@ -259,6 +264,7 @@ class SheetHandler : public XmlHandler {
     // Comments and drawings anchored in the cell are not its value.
     if (name.Is(XmlNs::Office, "annotation") || name.ns == XmlNs::Other) {
       ++ignoreDepth_;
+      SkipContent();
       return;
     }
     if (name.Is(XmlNs::Text, "p") || name.Is(XmlNs::Text, "h")) {

@@ -377,6 +377,9 @@ struct XmlStreamParser::Impl {
   std::uint64_t line = 1;           // line at the start of `pending`
   std::uint64_t lineStart = 0;      // where that line starts in the document
   std::uint64_t retryAt = 0;        // scan again once `pending` is this long
+  // Depth of the element whose content the handler skips (0: none): the elements and
+  // text inside are checked but not reported.
+  std::size_t skipFrom = 0;
 
   // Input is scanned in pieces of at least this size.
   static constexpr std::uint64_t kOwnPiece = 64 * 1024;
@@ -690,7 +693,7 @@ struct XmlStreamParser::Impl {
     }
     decoded.clear();
     const std::string_view text = Decode(begin, end, kTextClasses, false, decoded);
-    if (wantText && !text.empty()) handler.OnText(text);
+    if (wantText && !text.empty() && skipFrom == 0) handler.OnText(text);
   }
 
   // The markup at pending[pos] ('<'): its length, or 0 when it is not complete yet.
@@ -741,8 +744,11 @@ struct XmlStreamParser::Impl {
 
   void EndElement() {
     const OpenElement top = open.back();
-    handler.OnEnd({top.ns, std::string_view(openNames).substr(top.nameBegin + top.localOffset,
-                                                              top.nameLength - top.localOffset)});
+    if (depth <= skipFrom) skipFrom = 0;  // the skipped element itself ends
+    if (skipFrom == 0) {
+      handler.OnEnd({top.ns, std::string_view(openNames).substr(top.nameBegin + top.localOffset,
+                                                                top.nameLength - top.localOffset)});
+    }
     scope.Leave(depth);
     --depth;
     openNames.resize(top.nameBegin);
@@ -793,7 +799,7 @@ struct XmlStreamParser::Impl {
     decoded.clear();
     const std::string_view text =
         Decode(pos + kCdata.size(), pos + end, kCdataClasses, false, decoded);
-    if (wantText && !text.empty()) handler.OnText(text);
+    if (wantText && !text.empty() && skipFrom == 0) handler.OnText(text);
     return end + 3;
   }
 
@@ -870,6 +876,12 @@ struct XmlStreamParser::Impl {
                              : std::string_view(scratch).substr(a.valueOffset, a.valueLength);
       scope.Bind(depth, a.name.size() == 5 ? std::string_view() : a.name.substr(6), value);
     }
+    if (skipFrom != 0) {  // inside skipped content: only the nesting is kept
+      open.push_back({openNames.size(), name.size(), 0, XmlNs::None});
+      openNames += name;
+      if (selfClosing) EndElement();
+      return i - pos;
+    }
     for (const RawAttribute& a : raw) {
       if (anyDeclaration && declares(a.name)) continue;
       const std::string_view value =
@@ -882,7 +894,9 @@ struct XmlStreamParser::Impl {
         {openNames.size(), name.size(), name.size() - resolved.local.size(), resolved.ns});
     openNames += name;
     sawRoot = true;
+    handler.TakeSkipContent();  // a request made outside OnStart is void
     handler.OnStart(resolved, attributes);
+    if (handler.TakeSkipContent()) skipFrom = depth;
     if (selfClosing) EndElement();
     return i - pos;
   }

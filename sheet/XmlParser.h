@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sheet {
@@ -49,6 +50,16 @@ class XmlHandler {
   virtual void OnEnd(const XmlName& name) = 0;
   // Character data, possibly in several pieces for one run of text.
   virtual void OnText(std::string_view text) = 0;
+
+  // Called from OnStart: the content of the element that starts (its elements and text)
+  // is of no interest. The parser still checks that it is well-formed, and may leave out
+  // its events, up to the element's own OnEnd; a handler must not rely on either.
+  void SkipContent() { skipContent_ = true; }
+  // For the parser: whether the element just started asked for that, forgetting it.
+  bool TakeSkipContent() { return std::exchange(skipContent_, false); }
+
+ private:
+  bool skipContent_ = false;
 };
 
 // Thrown by a handler that has read all it needs: ParseXmlPart stops reading and returns
