@@ -415,23 +415,25 @@ class CellStore : public CellSink {
     const std::size_t size = 9 + (text ? 4 + cell.text.size() : 8);
     if (bytes_ + size > kBudget) {
       overflow_ = true;
-      std::vector<std::string>().swap(blocks_);
+      std::vector<Block>().swap(blocks_);
       return;
     }
-    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < size) {
-      blocks_.emplace_back();
-      blocks_.back().reserve(std::max<std::size_t>(kBlock, size));
+    if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < size) {
+      const std::size_t capacity = std::max<std::size_t>(kBlock, size);
+      blocks_.push_back({std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
     }
-    std::string& block = blocks_.back();
-    Put(block, row);
-    Put(block, column);
-    block += static_cast<char>(cell.kind);
+    Block& block = blocks_.back();
+    char* p = block.data.get() + block.used;
+    Put(p, row);
+    Put(p, column);
+    *p++ = static_cast<char>(cell.kind);
     if (text) {
-      Put(block, static_cast<std::uint32_t>(cell.text.size()));
-      block += cell.text;
+      Put(p, static_cast<std::uint32_t>(cell.text.size()));
+      std::memcpy(p, cell.text.data(), cell.text.size());
     } else {
-      Put(block, cell.number);
+      Put(p, cell.number);
     }
+    block.used += size;
     bytes_ += size;
   }
 
@@ -440,9 +442,9 @@ class CellStore : public CellSink {
 
   void Replay(CellSink& sink) const {
     Cell cell;
-    for (const std::string& block : blocks_) {
-      const char* p = block.data();
-      const char* const end = p + block.size();
+    for (const Block& block : blocks_) {
+      const char* p = block.data.get();
+      const char* const end = p + block.used;
       while (p < end) {
         const auto row = Get<std::uint32_t>(p);
         const auto column = Get<std::uint32_t>(p);
@@ -464,11 +466,16 @@ class CellStore : public CellSink {
  private:
   static constexpr std::size_t kBlock = 1u << 20;
 
+  struct Block {
+    std::unique_ptr<char[]> data;
+    std::size_t used;
+    std::size_t capacity;
+  };
+
   template <typename T>
-  static void Put(std::string& block, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    block.append(bytes, sizeof(T));
+  static void Put(char*& p, T value) {
+    std::memcpy(p, &value, sizeof(T));
+    p += sizeof(T);
   }
   template <typename T>
   static T Get(const char*& p) {
@@ -478,7 +485,7 @@ class CellStore : public CellSink {
     return value;
   }
 
-  std::vector<std::string> blocks_;
+  std::vector<Block> blocks_;
   std::size_t bytes_ = 0;
   bool overflow_ = false;
 };

@@ -86,7 +86,8 @@ class XmlNamespaceScope {
       const Resolved& entry = resolved_[Slot(qualified, isAttribute)];
       if (entry.generation == generation_ && entry.length == qualified.size() &&
           entry.isAttribute == isAttribute && SameBytes(entry.qualified, qualified)) {
-        return {entry.ns, qualified.substr(entry.localOffset)};
+        return {entry.ns, std::string_view(qualified.data() + entry.localOffset,
+                                           qualified.size() - entry.localOffset)};
       }
     }
     return ResolveAndRemember(qualified, isAttribute);
@@ -119,18 +120,26 @@ class XmlNamespaceScope {
     return (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) %
            kSlots;
   }
-  // `cached` holds at least as many bytes as `text`.
+  // Whether the first text.size() bytes of `cached` are `text`, compared a word at a
+  // time; the last word may overlap the one before.
   static bool SameBytes(const char* cached, std::string_view text) {
     const char* p = text.data();
-    std::size_t n = text.size();
-    for (; n >= 8; n -= 8, p += 8, cached += 8) {
-      std::uint64_t a, b;
-      std::memcpy(&a, cached, 8);
-      std::memcpy(&b, p, 8);
-      if (a != b) return false;
+    const std::size_t n = text.size();
+    const auto same = [&](std::size_t at, auto word) {
+      decltype(word) a, b;
+      std::memcpy(&a, cached + at, sizeof a);
+      std::memcpy(&b, p + at, sizeof b);
+      return a == b;
+    };
+    if (n >= 8) {
+      for (std::size_t at = 0; at + 8 < n; at += 8) {
+        if (!same(at, std::uint64_t{})) return false;
+      }
+      return same(n - 8, std::uint64_t{});
     }
-    for (; n > 0; --n) {
-      if (*cached++ != *p++) return false;
+    if (n >= 4) return same(0, std::uint32_t{}) && same(n - 4, std::uint32_t{});
+    for (std::size_t at = 0; at < n; ++at) {
+      if (cached[at] != p[at]) return false;
     }
     return true;
   }
