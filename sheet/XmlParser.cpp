@@ -576,9 +576,19 @@ struct XmlStreamParser::Impl {
     const auto* p = reinterpret_cast<const unsigned char*>(pending.data());
     std::size_t i = begin;
     for (;;) {
+      // Four bytes at a time while all of them stand for themselves.
+      while (end - i >= 4 &&
+             (classes[p[i]] | classes[p[i + 1]] | classes[p[i + 2]] | classes[p[i + 3]]) == kPlain) {
+        i += 4;
+      }
       while (i < end && classes[p[i]] == kPlain) ++i;
       if (i == end) return std::string_view(pending.data() + begin, end - begin);
       if (classes[p[i]] != kHigh) break;
+      // Two-byte characters (Cyrillic, Greek, accented Latin) are checked here.
+      if (p[i] >= 0xC2 && p[i] <= 0xDF && end - i >= 2 && (p[i + 1] & 0xC0) == 0x80) {
+        i += 2;
+        continue;
+      }
       const int length = Utf8Length(p + i, end - i);
       if (length <= 0) Malformed(XML_ERROR_INVALID_TOKEN, i);
       i += static_cast<std::size_t>(length);

@@ -108,7 +108,7 @@ bool ParseCellReference(std::string_view reference, std::uint32_t& row, std::uin
 }
 
 std::optional<double> ParseXmlNumber(std::string_view text) {
-  text = TrimBlanks(text);
+  if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back()))) text = TrimBlanks(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty() || text.front() == '+') return std::nullopt;
   // from_chars would accept "inf" and "nan"; the XML number forms start with a digit,
@@ -122,23 +122,21 @@ std::optional<double> ParseXmlNumber(std::string_view text) {
     static constexpr double kPowers[] = {1,   10,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const bool negative = text.front() == '-';
-    std::size_t i = negative ? 1 : 0;
+    const char* p = text.data() + (negative ? 1 : 0);
+    const char* const last = text.data() + text.size();
+    // More than 15 digits leave this path, so that wrapping of `digits` does no harm.
     std::uint64_t digits = 0;
-    int count = 0;
-    int decimals = -1;
-    for (; i < text.size() && count <= 15; ++i) {
-      const char c = text[i];
-      if (IsDigit(c)) {
-        digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-        ++count;
-        if (decimals >= 0) ++decimals;
-      } else if (c == '.' && decimals < 0 && count > 0) {
-        decimals = 0;
-      } else {
-        break;
-      }
+    const char* const whole = p;
+    while (p != last && IsDigit(*p)) digits = digits * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    std::ptrdiff_t count = p - whole;
+    std::ptrdiff_t decimals = -1;
+    if (p != last && *p == '.' && count > 0) {
+      const char* const fraction = ++p;
+      while (p != last && IsDigit(*p)) digits = digits * 10 + static_cast<std::uint64_t>(*p++ - '0');
+      decimals = p - fraction;
+      count += decimals;
     }
-    if (i == text.size() && count <= 15 && decimals != 0) {
+    if (p == last && count <= 15 && decimals != 0) {
       const double magnitude = static_cast<double>(digits) / kPowers[decimals < 0 ? 0 : decimals];
       return negative ? -magnitude : magnitude;
     }
