@@ -106,6 +106,28 @@ constexpr auto kNameChars = MakeNameTable();
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Whether the `n` bytes at `a` and `b` are the same, compared a word at a time (the last
+// word may overlap the one before).
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  const auto same = [&](std::size_t at, auto word) {
+    decltype(word) x, y;
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    return x == y;
+  };
+  if (n >= 8) {
+    for (std::size_t at = 0; at + 8 < n; at += 8) {
+      if (!same(at, std::uint64_t{})) return false;
+    }
+    return same(n - 8, std::uint64_t{});
+  }
+  if (n >= 4) return same(0, std::uint32_t{}) && same(n - 4, std::uint32_t{});
+  for (std::size_t at = 0; at < n; ++at) {
+    if (a[at] != b[at]) return false;
+  }
+  return true;
+}
+
 // Length of the valid UTF-8 sequence at `p` (at most `left` bytes there), 0 when it is
 // invalid, or -1 when it is cut off by the end of the data.
 int Utf8Length(const unsigned char* p, std::size_t left) {
@@ -380,6 +402,56 @@ struct XmlStreamParser::Impl {
   // Depth of the element whose content the handler skips (0: none): the elements and
   // text inside are checked but not reported.
   std::size_t skipFrom = 0;
+
+  // The names of the last start tag at each depth, and what they resolved to. The next
+  // tag at that depth mostly has the same names (the cells of a row, the rows of a
+  // sheet, the paragraph of each cell): when its bytes are those of a name checked
+  // before, neither the rules for names nor the prefixes need to be gone through again.
+  struct KnownName {
+    std::string text;              // a name checked by NameEnd
+    std::uint64_t generation = 0;  // of the prefix bindings `ns` holds for; 0: not resolved
+    std::size_t localOffset = 0;
+    XmlNs ns = XmlNs::None;
+  };
+  struct KnownTag {
+    KnownName element;
+    std::vector<KnownName> attributes;
+  };
+  std::vector<KnownTag> known;  // by depth
+  // What is kept of a tag, so that the memory stays small whatever the document: names
+  // up to this length, of the first few attributes.
+  static constexpr std::size_t kKnownNameLength = 64;
+  static constexpr std::size_t kKnownAttributes = 16;
+
+  // Remembers pending[begin, end) as checked, when it is short enough.
+  void Remember(KnownName& memo, std::size_t begin, std::size_t end) const {
+    if (end - begin <= kKnownNameLength) {
+      memo.text.assign(pending.data() + begin, end - begin);
+    } else {
+      memo.text.clear();
+    }
+    memo.generation = 0;
+  }
+
+  // The end of the name at pending[at] when it is `name`, else 0.
+  std::size_t KnownEnd(const KnownName& name, std::size_t at) const {
+    const std::size_t size = name.text.size();
+    if (size == 0 || pending.size() - at <= size) return 0;
+    if (kNameChars[static_cast<unsigned char>(pending[at + size])] != 0) return 0;
+    return SameBytes(pending.data() + at, name.text.data(), size) ? at + size : 0;
+  }
+
+  // `name` resolved, through `memo` when it already holds the answer.
+  XmlName ResolveKnown(KnownName& memo, std::string_view name, bool isAttribute) {
+    const std::uint64_t generation = scope.Generation();
+    if (memo.generation != generation) {
+      const XmlName resolved = scope.Resolve(name, isAttribute);
+      memo.ns = resolved.ns;
+      memo.localOffset = name.size() - resolved.local.size();
+      memo.generation = generation;
+    }
+    return {memo.ns, name.substr(memo.localOffset)};
+  }
 
   // Input is scanned in pieces of at least this size.
   static constexpr std::uint64_t kOwnPiece = 64 * 1024;
@@ -816,9 +888,15 @@ struct XmlStreamParser::Impl {
   std::size_t StartTag(std::size_t pos) {
     const char* base = pending.data();
     const std::size_t n = pending.size();
-    const std::size_t nameEnd = NameEnd(pos + 1, n);
-    if (nameEnd >= n) return 0;
-    if (nameEnd == pos + 1) Malformed(XML_ERROR_INVALID_TOKEN, pos + 1);
+    if (known.size() <= depth + 1) known.resize(depth + 2);
+    KnownTag& memo = known[depth + 1];
+    std::size_t nameEnd = KnownEnd(memo.element, pos + 1);
+    if (nameEnd == 0) {
+      nameEnd = NameEnd(pos + 1, n);
+      if (nameEnd >= n) return 0;
+      if (nameEnd == pos + 1) Malformed(XML_ERROR_INVALID_TOKEN, pos + 1);
+      Remember(memo.element, pos + 1, nameEnd);
+    }
     const std::string_view name(base + pos + 1, nameEnd - pos - 1);
     raw.clear();
     scratch.clear();
@@ -840,9 +918,17 @@ struct XmlStreamParser::Impl {
         break;
       }
       if (i == blanks) Malformed(XML_ERROR_INVALID_TOKEN, i);
-      const std::size_t attributeEnd = NameEnd(i, n);
-      if (attributeEnd >= n) return 0;
-      if (attributeEnd == i) Malformed(XML_ERROR_INVALID_TOKEN, i);
+      const std::size_t index = raw.size();
+      if (index < kKnownAttributes && memo.attributes.size() <= index) {
+        memo.attributes.resize(index + 1);
+      }
+      std::size_t attributeEnd = index < kKnownAttributes ? KnownEnd(memo.attributes[index], i) : 0;
+      if (attributeEnd == 0) {
+        attributeEnd = NameEnd(i, n);
+        if (attributeEnd >= n) return 0;
+        if (attributeEnd == i) Malformed(XML_ERROR_INVALID_TOKEN, i);
+        if (index < kKnownAttributes) Remember(memo.attributes[index], i, attributeEnd);
+      }
       const std::string_view attribute(base + i, attributeEnd - i);
       i = attributeEnd;
       while (i < n && IsXmlSpace(base[i])) ++i;
@@ -892,14 +978,17 @@ struct XmlStreamParser::Impl {
       if (selfClosing) EndElement();
       return i - pos;
     }
-    for (const RawAttribute& a : raw) {
+    for (std::size_t k = 0; k < raw.size(); ++k) {
+      const RawAttribute& a = raw[k];
       if (anyDeclaration && declares(a.name)) continue;
       const std::string_view value =
           a.value != nullptr ? std::string_view(a.value, a.valueLength)
                              : std::string_view(scratch).substr(a.valueOffset, a.valueLength);
-      attributes.push_back({scope.Resolve(a.name, true), value});
+      attributes.push_back({k < kKnownAttributes ? ResolveKnown(memo.attributes[k], a.name, true)
+                                                 : scope.Resolve(a.name, true),
+                            value});
     }
-    const XmlName resolved = scope.Resolve(name, false);
+    const XmlName resolved = ResolveKnown(memo.element, name, false);
     open.push_back(
         {openNames.size(), name.size(), name.size() - resolved.local.size(), resolved.ns});
     openNames += name;

@@ -78,6 +78,9 @@ class XmlNamespaceScope {
   void Bind(std::size_t depth, std::string_view prefix, std::string_view uri);
   // Forgets the declarations of the element at `depth` and below, as it ends.
   void Leave(std::size_t depth);
+  // Changes whenever the bindings do: a name resolved under the same generation resolves
+  // the same way again.
+  std::uint64_t Generation() const { return generation_; }
   // "p:local" -> namespace bound to p. Unprefixed attributes have no namespace;
   // unprefixed elements have the default one.
   XmlName Resolve(std::string_view qualified, bool isAttribute) const {
