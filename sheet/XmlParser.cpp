@@ -802,7 +802,7 @@ struct XmlStreamParser::Impl {
       const OpenElement& top = open.back();
       const std::size_t after = pos + 2 + top.nameLength;
       if (after < pending.size() && base[after] == '>' &&
-          std::memcmp(base + pos + 2, openNames.data() + top.nameBegin, top.nameLength) == 0) {
+          SameBytes(base + pos + 2, openNames.data() + top.nameBegin, top.nameLength)) {
         EndElement();
         return after + 1 - pos;
       }
