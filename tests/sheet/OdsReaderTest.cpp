@@ -264,6 +264,11 @@ TEST(OdsReader, BadInputEndsInWorkbookError) {
       {"value past the last column", DataFile("value_beyond_columns.ods"), false, "16384 columns"},
       {"value past the last row", DataFile("value_beyond_rows.ods"), false, "1048576 rows"},
       {"two billion blanks", DataFile("spaces_bomb.ods"), false, "blanks"},
+      // Paragraphs of cells valued by their attributes are skipped, not left unchecked.
+      {"mismatched tag in a number cell", DataFile("mismatched_in_number.ods"), false,
+       "mismatched tag"},
+      {"undefined entity in a number cell", DataFile("entity_in_number.ods"), false,
+       "undefined entity"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -277,6 +282,13 @@ TEST(OdsReader, BadInputEndsInWorkbookError) {
       EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
     }
   }
+}
+
+// The displayed text of a number cell is never built, so a blank count that would be
+// refused in a text cell costs nothing there; the value comes from the attribute.
+TEST(OdsReader, ParagraphOfANumberCellIsNotBuilt) {
+  const CollectingSink sink = ReadSheet(DataFile("blanks_in_number.ods"));
+  ExpectCells(sink, {{"A1", "n:7"}, {"B1", "s:x"}});
 }
 
 TEST(OdsReader, LimitsAreEnforced) {

@@ -178,8 +178,22 @@ def hostile():
         fh.write(data[: len(data) * 2 // 3])
 
 
+def skipped_content():
+    """Cells valued by their attributes: the reader skips their paragraphs, yet damage
+    inside them is still an error and blanks there cost nothing."""
+    def number_cell(paragraph):
+        return (f'<table:table-cell office:value-type="float" office:value="7">'
+                f'<text:p>{paragraph}</text:p></table:table-cell>')
+    write("mismatched_in_number.ods", content(table("M", row(
+        number_cell("<text:span>7</text:p></text:span>")))))
+    write("entity_in_number.ods", content(table("E", row(number_cell("&undefined;")))))
+    write("blanks_in_number.ods", content(table("B", row(
+        number_cell('<text:s text:c="2000000000"/>') + s("x")))))
+
+
 if __name__ == "__main__":
     tank_summary()
     cell_types()
     tricky_names()
     hostile()
+    skipped_content()
