@@ -106,28 +106,6 @@ constexpr auto kNameChars = MakeNameTable();
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// Whether the `n` bytes at `a` and `b` are the same, compared a word at a time (the last
-// word may overlap the one before).
-bool SameBytes(const char* a, const char* b, std::size_t n) {
-  const auto same = [&](std::size_t at, auto word) {
-    decltype(word) x, y;
-    std::memcpy(&x, a + at, sizeof x);
-    std::memcpy(&y, b + at, sizeof y);
-    return x == y;
-  };
-  if (n >= 8) {
-    for (std::size_t at = 0; at + 8 < n; at += 8) {
-      if (!same(at, std::uint64_t{})) return false;
-    }
-    return same(n - 8, std::uint64_t{});
-  }
-  if (n >= 4) return same(0, std::uint32_t{}) && same(n - 4, std::uint32_t{});
-  for (std::size_t at = 0; at < n; ++at) {
-    if (a[at] != b[at]) return false;
-  }
-  return true;
-}
-
 // Length of the valid UTF-8 sequence at `p` (at most `left` bytes there), 0 when it is
 // invalid, or -1 when it is cut off by the end of the data.
 int Utf8Length(const unsigned char* p, std::size_t left) {
@@ -438,7 +416,7 @@ struct XmlStreamParser::Impl {
     const std::size_t size = name.text.size();
     if (size == 0 || pending.size() - at <= size) return 0;
     if (kNameChars[static_cast<unsigned char>(pending[at + size])] != 0) return 0;
-    return SameBytes(pending.data() + at, name.text.data(), size) ? at + size : 0;
+    return SameBytesAt(pending.data() + at, name.text.data(), size) ? at + size : 0;
   }
 
   // `name` resolved, through `memo` when it already holds the answer.
@@ -802,7 +780,7 @@ struct XmlStreamParser::Impl {
       const OpenElement& top = open.back();
       const std::size_t after = pos + 2 + top.nameLength;
       if (after < pending.size() && base[after] == '>' &&
-          SameBytes(base + pos + 2, openNames.data() + top.nameBegin, top.nameLength)) {
+          SameBytesAt(base + pos + 2, openNames.data() + top.nameBegin, top.nameLength)) {
         EndElement();
         return after + 1 - pos;
       }

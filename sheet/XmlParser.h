@@ -72,6 +72,28 @@ struct XmlStop {};
 // The namespace of a namespace name (URI).
 XmlNs ClassifyNamespace(std::string_view uri);
 
+// Whether the `n` bytes at `a` and `b` are the same, compared a word at a time (the last
+// word may overlap the one before).
+inline bool SameBytesAt(const char* a, const char* b, std::size_t n) {
+  const auto same = [&](std::size_t at, auto word) {
+    decltype(word) x, y;
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    return x == y;
+  };
+  if (n >= 8) {
+    for (std::size_t at = 0; at + 8 < n; at += 8) {
+      if (!same(at, std::uint64_t{})) return false;
+    }
+    return same(n - 8, std::uint64_t{});
+  }
+  if (n >= 4) return same(0, std::uint32_t{}) && same(n - 4, std::uint32_t{});
+  for (std::size_t at = 0; at < n; ++at) {
+    if (a[at] != b[at]) return false;
+  }
+  return true;
+}
+
 // The namespace prefixes in force at each depth of a document, for parsers that follow
 // the declarations themselves.
 class XmlNamespaceScope {
@@ -126,28 +148,8 @@ class XmlNamespaceScope {
     return (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) %
            kSlots;
   }
-  // Whether the first text.size() bytes of `cached` are `text`, compared a word at a
-  // time; the last word may overlap the one before.
   static bool SameBytes(const char* cached, std::string_view text) {
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    const auto same = [&](std::size_t at, auto word) {
-      decltype(word) a, b;
-      std::memcpy(&a, cached + at, sizeof a);
-      std::memcpy(&b, p + at, sizeof b);
-      return a == b;
-    };
-    if (n >= 8) {
-      for (std::size_t at = 0; at + 8 < n; at += 8) {
-        if (!same(at, std::uint64_t{})) return false;
-      }
-      return same(n - 8, std::uint64_t{});
-    }
-    if (n >= 4) return same(0, std::uint32_t{}) && same(n - 4, std::uint32_t{});
-    for (std::size_t at = 0; at < n; ++at) {
-      if (cached[at] != p[at]) return false;
-    }
-    return true;
+    return SameBytesAt(cached, text.data(), text.size());
   }
   XmlName ResolveAndRemember(std::string_view qualified, bool isAttribute) const;
   XmlName Search(std::string_view qualified, bool isAttribute) const;
