@@ -31,16 +31,15 @@ inline const std::string& TempPath(const char* stem) {
     return new std::string(pattern);
   }();
   static const bool cleanup = std::atexit([] {
-    ::unlink(path->c_str());
-    ::unlink((*path + ".txt").c_str());
-  }) == 0;
+                                ::unlink(path->c_str());
+                                ::unlink((*path + ".txt").c_str());
+                              }) == 0;
   (void)cleanup;
   return *path;
 }
 
 // Writes the input to the temporary file and returns its path.
-inline const std::string& WriteInput(const char* stem, const std::uint8_t* data,
-                                     std::size_t size) {
+inline const std::string& WriteInput(const char* stem, const std::uint8_t* data, std::size_t size) {
   const std::string& path = TempPath(stem);
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) std::abort();

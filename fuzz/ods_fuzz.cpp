@@ -6,6 +6,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string& path = fuzzing::WriteInput("ods-fuzz", data, size);
   fuzzing::ReadEverySheet(
-      [](const std::string& p, const sheet::ReaderLimits& l) { return sheet::OpenOds(p, l); }, path);
+      [](const std::string& p, const sheet::ReaderLimits& l) { return sheet::OpenOds(p, l); },
+      path);
   return 0;
 }

@@ -41,13 +41,13 @@ class IDispatch {
 
 class Variant {
  public:
-  Variant() = default;  // Empty
-  Variant(int value) : type_(varInteger), int_(value) {}                      // NOLINT
-  Variant(double value) : type_(varDouble), double_(value) {}                 // NOLINT
-  Variant(bool value) : type_(varBoolean), int_(value ? -1 : 0) {}            // NOLINT
-  Variant(std::string value) : type_(varString), text_(std::move(value)) {}   // NOLINT
-  Variant(const char* value) : type_(varString), text_(value) {}              // NOLINT
-  Variant(std::shared_ptr<IDispatch> object)                                  // NOLINT
+  Variant() = default;                                                       // Empty
+  Variant(int value) : type_(varInteger), int_(value) {}                     // NOLINT
+  Variant(double value) : type_(varDouble), double_(value) {}                // NOLINT
+  Variant(bool value) : type_(varBoolean), int_(value ? -1 : 0) {}           // NOLINT
+  Variant(std::string value) : type_(varString), text_(std::move(value)) {}  // NOLINT
+  Variant(const char* value) : type_(varString), text_(value) {}             // NOLINT
+  Variant(std::shared_ptr<IDispatch> object)                                 // NOLINT
       : type_(varDispatch), object_(std::move(object)) {}
 
   static Variant Empty() { return Variant(); }
@@ -112,4 +112,3 @@ class Variant {
   std::string text_;
   std::shared_ptr<IDispatch> object_;
 };
-

@@ -210,10 +210,10 @@ class SheetHandler : public XmlHandler {
       return;
     }
 
-    const std::string_view valueType =
-        calcType != nullptr && *calcType == "error" ? std::string_view("error")
-        : type != nullptr                           ? *type
-                                                    : std::string_view();
+    const std::string_view valueType = calcType != nullptr && *calcType == "error"
+                                           ? std::string_view("error")
+                                       : type != nullptr ? *type
+                                                         : std::string_view();
     errorCell_ = valueType == "error";
     stringValue_.reset();
     if (valueType == "float" || valueType == "percentage" || valueType == "currency") {

@@ -207,8 +207,7 @@ void XmlNamespaceScope::Leave(std::size_t depth) {
   }
 }
 
-XmlName XmlNamespaceScope::ResolveAndRemember(std::string_view qualified,
-                                              bool isAttribute) const {
+XmlName XmlNamespaceScope::ResolveAndRemember(std::string_view qualified, bool isAttribute) const {
   const XmlName name = Search(qualified, isAttribute);
   if (qualified.empty() || qualified.size() > kCachedLength || bindings_.size() <= 1) {
     return name;
@@ -627,8 +626,8 @@ struct XmlStreamParser::Impl {
     std::size_t i = begin;
     for (;;) {
       // Four bytes at a time while all of them stand for themselves.
-      while (end - i >= 4 &&
-             (classes[p[i]] | classes[p[i + 1]] | classes[p[i + 2]] | classes[p[i + 3]]) == kPlain) {
+      while (end - i >= 4 && (classes[p[i]] | classes[p[i + 1]] | classes[p[i + 2]] |
+                              classes[p[i + 3]]) == kPlain) {
         i += 4;
       }
       while (i < end && classes[p[i]] == kPlain) ++i;

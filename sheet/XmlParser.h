@@ -37,7 +37,8 @@ struct XmlName {
 
   // Compared by size and bytes only, which lets the compiler compare a literal in place.
   bool Is(XmlNs n, std::string_view l) const {
-    return ns == n && local.size() == l.size() && std::memcmp(local.data(), l.data(), l.size()) == 0;
+    return ns == n && local.size() == l.size() &&
+           std::memcmp(local.data(), l.data(), l.size()) == 0;
   }
 };
 
@@ -145,8 +146,7 @@ class XmlNamespaceScope {
   static std::size_t Slot(std::string_view qualified, bool isAttribute) {
     const std::size_t n = qualified.size();
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(qualified[i]); };
-    return (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) %
-           kSlots;
+    return (n * 7 + byte(0) + byte(n - 1) * 3 + byte(n / 2) * 5 + (isAttribute ? 11 : 0)) % kSlots;
   }
   static bool SameBytes(const char* cached, std::string_view text) {
     return SameBytesAt(cached, text.data(), text.size());

@@ -132,7 +132,8 @@ std::optional<double> ParseXmlNumber(std::string_view text) {
     std::ptrdiff_t decimals = -1;
     if (p != last && *p == '.' && count > 0) {
       const char* const fraction = ++p;
-      while (p != last && IsDigit(*p)) digits = digits * 10 + static_cast<std::uint64_t>(*p++ - '0');
+      while (p != last && IsDigit(*p))
+        digits = digits * 10 + static_cast<std::uint64_t>(*p++ - '0');
       decimals = p - fraction;
       count += decimals;
     }
