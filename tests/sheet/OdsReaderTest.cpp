@@ -13,12 +13,15 @@
 #include <vector>
 
 #include "sheet/Workbook.h"
+#include "tests/sheet/CellTestSupport.h"
 #include "sheet/XmlTagScanner.h"
 #include "sheet/XmlText.h"
 #include "sheet/ZipArchive.h"
 
 namespace {
 
+using cell_test::CollectingSink;
+using cell_test::ExpectCells;
 using sheet::Cell;
 
 std::string DataFile(const std::string& name) {
@@ -29,60 +32,11 @@ std::string RealFile(const std::string& name) {
   return std::string(TANKLOAD_SHARED_FIXTURES) + "/workbooks/" + name;
 }
 
-std::string Describe(const Cell& cell) {
-  char number[64];
-  std::snprintf(number, sizeof number, "%.17g", cell.number);
-  switch (cell.kind) {
-    case Cell::Kind::Empty:
-      return "empty";
-    case Cell::Kind::Number:
-      return std::string("n:") + number;
-    case Cell::Kind::DateTime:
-      return std::string("d:") + number;
-    case Cell::Kind::Boolean:
-      return std::string("b:") + number;
-    case Cell::Kind::Text:
-      return "s:" + cell.text;
-    case Cell::Kind::Error:
-      return "e:" + cell.text;
-  }
-  return "?";
-}
-
-class CollectingSink : public sheet::CellSink {
- public:
-  void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
-    ++calls;
-    cells[{row, column}] = cell;
-  }
-  std::string At(const std::string& reference) const {
-    std::uint32_t row = 0, column = 0;
-    if (!sheet::ParseCellReference(reference, row, column)) return "bad reference";
-    const auto it = cells.find({row, column});
-    return it == cells.end() ? std::string() : Describe(it->second);
-  }
-  std::map<std::pair<std::uint32_t, std::uint32_t>, Cell> cells;
-  std::size_t calls = 0;
-};
-
-struct CellCase {
-  const char* reference;
-  const char* expected;  // Describe() of the cell, "" for no cell
-};
-
-void ExpectCells(const CollectingSink& sink, const std::vector<CellCase>& cases) {
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reference);
-    EXPECT_EQ(sink.At(c.reference), c.expected);
-  }
-}
-
 CollectingSink ReadSheet(const std::string& path, std::size_t index = 0,
                          const sheet::ReaderLimits& limits = {}) {
-  auto reader = sheet::OpenOds(path, limits);
-  CollectingSink sink;
-  reader->ReadSheet(index, sink);
-  return sink;
+  return cell_test::ReadSheetWith(
+      [](const std::string& p, const sheet::ReaderLimits& l) { return sheet::OpenOds(p, l); }, path,
+      index, limits);
 }
 
 TEST(OdsReader, CyrillicTankSummary) {
@@ -103,7 +57,7 @@ TEST(OdsReader, CyrillicTankSummary) {
                         {"D7", "n:0.01"},
                     });
   // The empty rows and columns that fill the sheet are not expanded into cells.
-  EXPECT_EQ(sink.calls, 22u);
+  EXPECT_EQ(sink.order.size(), 22u);
 }
 
 TEST(OdsReader, SheetsInOrderByName) {

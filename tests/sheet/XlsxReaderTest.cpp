@@ -15,10 +15,15 @@
 #include <vector>
 
 #include "sheet/Workbook.h"
+#include "tests/sheet/CellTestSupport.h"
 #include "sheet/XmlText.h"
 
 namespace {
 
+using cell_test::CollectingSink;
+using cell_test::Describe;
+using cell_test::ExpectCells;
+using cell_test::Name;
 using sheet::Cell;
 
 std::string DataFile(const std::string& name) {
@@ -29,71 +34,11 @@ std::string RealFile(const std::string& name) {
   return std::string(TANKLOAD_SHARED_FIXTURES) + "/workbooks/" + name;
 }
 
-// A cell in a short form that shows kind and value: "n:1.5", "s:text", "b:1",
-// "e:#N/A", "d:45000.5".
-std::string Describe(const Cell& cell) {
-  char number[64];
-  std::snprintf(number, sizeof number, "%.17g", cell.number);
-  switch (cell.kind) {
-    case Cell::Kind::Empty:
-      return "empty";
-    case Cell::Kind::Number:
-      return std::string("n:") + number;
-    case Cell::Kind::DateTime:
-      return std::string("d:") + number;
-    case Cell::Kind::Boolean:
-      return std::string("b:") + number;
-    case Cell::Kind::Text:
-      return "s:" + cell.text;
-    case Cell::Kind::Error:
-      return "e:" + cell.text;
-  }
-  return "?";
-}
-
-std::string Name(std::uint32_t row, std::uint32_t column) {
-  std::string letters;
-  for (std::uint64_t c = column + 1ull; c > 0; c = (c - 1) / 26) {
-    letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
-  }
-  return letters + std::to_string(row + 1);
-}
-
-class CollectingSink : public sheet::CellSink {
- public:
-  void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
-    cells[{row, column}] = cell;
-    order.push_back(Name(row, column));
-  }
-  // "" when there is no cell at the reference.
-  std::string At(const std::string& reference) const {
-    std::uint32_t row = 0, column = 0;
-    if (!sheet::ParseCellReference(reference, row, column)) return "bad reference";
-    const auto it = cells.find({row, column});
-    return it == cells.end() ? std::string() : Describe(it->second);
-  }
-  std::map<std::pair<std::uint32_t, std::uint32_t>, Cell> cells;
-  std::vector<std::string> order;
-};
-
 CollectingSink ReadSheet(const std::string& path, std::size_t index = 0,
                          const sheet::ReaderLimits& limits = {}) {
-  auto reader = sheet::OpenXlsx(path, limits);
-  CollectingSink sink;
-  reader->ReadSheet(index, sink);
-  return sink;
-}
-
-struct CellCase {
-  const char* reference;
-  const char* expected;  // Describe() of the cell, "" for no cell
-};
-
-void ExpectCells(const CollectingSink& sink, const std::vector<CellCase>& cases) {
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reference);
-    EXPECT_EQ(sink.At(c.reference), c.expected);
-  }
+  return cell_test::ReadSheetWith(
+      [](const std::string& p, const sheet::ReaderLimits& l) { return sheet::OpenXlsx(p, l); },
+      path, index, limits);
 }
 
 TEST(XlsxReader, CyrillicTankSummary) {
