@@ -14,20 +14,12 @@
 
 namespace {
 
+using dbtest::ErrorOf;
 using dbtest::ReadFile;
 using dbtest::Scalar;
 using dbtest::SqliteString;
 using dbtest::TempDir;
 using dbtest::WriteFile;
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 TEST(ConnectionString, ParsesPairs) {
   struct Case {

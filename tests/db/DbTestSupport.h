@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -152,6 +153,16 @@ class BothEngines : public ::testing::TestWithParam<db::Engine> {
 
 inline std::string EngineName(const ::testing::TestParamInfo<db::Engine>& info) {
   return info.param == db::Engine::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// The message of the database error that `action` raises, or "(no error)".
+inline std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EDatabaseError& e) {
+    return e.what();
+  }
+  return "(no error)";
 }
 
 }  // namespace dbtest

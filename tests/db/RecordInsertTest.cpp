@@ -15,17 +15,9 @@
 namespace {
 
 using dbtest::BothEngines;
+using dbtest::ErrorOf;
 using dbtest::Scalar;
 using dbtest::Std;
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 // A part of the import layout: read fields, a field that is never written, constants.
 void Prepare(TZnFFSRecord& r) {

@@ -15,17 +15,9 @@
 namespace {
 
 using dbtest::BothEngines;
+using dbtest::ErrorOf;
 using dbtest::Scalar;
 using dbtest::Std;
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 class TableTest : public BothEngines {
  protected:
