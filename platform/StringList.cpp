@@ -1,13 +1,76 @@
 #include "platform/StringList.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "platform/Exception.h"
 
 namespace platform {
+namespace {
+
+// What a file that is not a regular one is, for the message.
+const char* FileKind(mode_t mode) {
+  if (S_ISCHR(mode)) return "символьное устройство";
+  if (S_ISBLK(mode)) return "блочное устройство";
+  if (S_ISFIFO(mode)) return "именованный канал (FIFO)";
+  if (S_ISSOCK(mode)) return "сокет";
+  if (S_ISDIR(mode)) return "каталог";
+  return "особый файл";
+}
+
+[[noreturn]] void RefuseSpecialFile(const std::string& path, mode_t mode) {
+  throw EFileError("Не могу прочитать файл <" + path + ">: это " + FileKind(mode) +
+                   ", а не обычный файл");
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string ReadRegularFile(const std::string& path) {
+  struct stat st {};
+  // A socket cannot be opened at all and a FIFO would block: look before opening.
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) RefuseSpecialFile(path, st.st_mode);
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) {
+    throw EFileError("Cannot open file '" + path + "': " + std::strerror(errno));
+  }
+  if (::fstat(file.get(), &st) != 0) {
+    throw EFileError("Cannot read file '" + path + "': " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) RefuseSpecialFile(path, st.st_mode);
+
+  std::string bytes;
+  // The size is a hint only: the file may change while it is read.
+  bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EFileError("Cannot read file '" + path + "': " + std::strerror(errno));
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
 
 std::size_t SplitLines(std::string_view text, std::vector<std::string>& out) {
   const std::size_t nul = text.find('\0');
@@ -46,14 +109,9 @@ std::string TStringList::Text(std::string_view lineBreak) const {
 }
 
 void TStringList::LoadFromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw EFileError("Cannot open file '" + path + "': " + std::strerror(errno));
-  }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw EFileError("Cannot read file '" + path + "'");
-  platform::TextEncoding encoding = platform::TextEncoding::Utf8;
-  const std::string text = platform::DecodeText(bytes, &encoding, path);
+  const std::string bytes = platform::ReadRegularFile(path);
+  platform::TextDecoding decoding;
+  const std::string text = platform::DecodeText(bytes, decoding, path);
   SetText(text);
-  encoding_ = encoding;
+  decoding_ = decoding;
 }

@@ -22,20 +22,29 @@ class TStringList {
   // The items joined, each followed by `lineBreak`.
   std::string Text(std::string_view lineBreak = "\n") const;
 
-  // Loads a text file: its encoding is detected (platform::DecodeText) and the text is
-  // split by the line rule. Raises EFileError when the file cannot be read or holds NUL
-  // bytes without being UTF-16.
+  // Loads a text file (platform::ReadRegularFile): its encoding is detected
+  // (platform::DecodeText) and the text is split by the line rule. Raises EFileError when
+  // the file is no regular file, cannot be read or holds NUL bytes without being UTF-16;
+  // the list is unchanged then.
   void LoadFromFile(const std::string& path);
-  platform::TextEncoding LoadedEncoding() const { return encoding_; }
+  platform::TextEncoding LoadedEncoding() const { return decoding_.encoding; }
+  // The encoding and, for a text decoded line by line, the lines of each encoding.
+  const platform::TextDecoding& LoadedDecoding() const { return decoding_; }
 
  private:
   std::vector<std::string> items_;
-  platform::TextEncoding encoding_ = platform::TextEncoding::Utf8;
+  platform::TextDecoding decoding_;
 };
 
 using TStrings = TStringList;
 
 namespace platform {
+// The bytes of a regular file. A device, FIFO, socket or directory raises EFileError at
+// once, naming the file and what it is: reading /dev/zero would never end and a FIFO
+// would wait for a writer. The file is opened without blocking and checked again after
+// opening, so a file swapped in between is refused as well.
+std::string ReadRegularFile(const std::string& path);
+
 // Appends the pieces of `text` by the line rule to `out` (cleared first); reuses the
 // strings already in `out` so that a caller scanning many lines does not reallocate.
 // Returns the number of pieces.

@@ -271,13 +271,56 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
+namespace {
+
+bool HasNonAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+// Decodes a text that is not valid UTF-8 as a whole, one line at a time; the breaks (CR,
+// LF) are copied as they are.
+std::string DecodeLineByLine(std::string_view bytes, TextDecoding& decoding) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    std::size_t stop = bytes.find_first_of("\r\n", pos);
+    if (stop == std::string_view::npos) stop = bytes.size();
+    const std::string_view line = bytes.substr(pos, stop - pos);
+    if (HasNonAscii(line)) {
+      if (IsValidUtf8(line)) {
+        out.append(line);
+        ++decoding.utf8Lines;
+      } else {
+        out += Win1251ToUtf8(line);
+        ++decoding.win1251Lines;
+      }
+    } else {
+      out.append(line);
+    }
+    if (stop < bytes.size()) out.push_back(bytes[stop]);
+    pos = stop + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string DecodeText(std::string_view bytes, TextEncoding* detected, std::string_view what) {
+  TextDecoding decoding;
+  std::string out = DecodeText(bytes, decoding, what);
+  if (detected) *detected = decoding.encoding;
+  return out;
+}
+
+std::string DecodeText(std::string_view bytes, TextDecoding& decoding, std::string_view what) {
+  decoding = TextDecoding{};
   auto refuseNul = [&]() {
     throw EFileError("Cannot read '" + std::string(what) +
                      "': the file holds NUL bytes and is not a UTF-16 text");
-  };
-  auto set = [&](TextEncoding e) {
-    if (detected) *detected = e;
   };
   const bool le = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
   const bool be = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
@@ -294,20 +337,19 @@ std::string DecodeText(std::string_view bytes, TextEncoding* detected, std::stri
     if (i < bytes.size()) AppendUtf8(out, 0xFFFD);  // an odd last byte is shown, not lost
     // A NUL character would cut the text at the line rule's first NUL.
     if (out.find('\0') != std::string::npos) refuseNul();
-    set(le ? TextEncoding::Utf16LE : TextEncoding::Utf16BE);
+    decoding.encoding = le ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
     return out;
   }
   if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr) refuseNul();
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    set(TextEncoding::Utf8Bom);
-    return std::string(bytes.substr(3));
-  }
+  const bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
+  if (bom) bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) {
-    set(TextEncoding::Utf8);
+    decoding.encoding = bom ? TextEncoding::Utf8Bom : TextEncoding::Utf8;
     return std::string(bytes);
   }
-  set(TextEncoding::Windows1251);
-  return Win1251ToUtf8(bytes);
+  std::string out = DecodeLineByLine(bytes, decoding);
+  decoding.encoding = decoding.Mixed() ? TextEncoding::Mixed : TextEncoding::Windows1251;
+  return out;
 }
 
 }  // namespace platform

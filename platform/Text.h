@@ -37,14 +37,29 @@ std::string Utf8ToWin1251(std::string_view utf8, char replacement = '?');
 int CharToWin1251(char32_t c);
 char32_t Win1251ToChar(unsigned char byte);
 
-enum class TextEncoding { Utf8, Utf8Bom, Utf16LE, Utf16BE, Windows1251 };
+// Mixed: a file that is not valid UTF-8 as a whole, holding both lines in UTF-8 and lines
+// in Windows-1251 (see DecodeText).
+enum class TextEncoding { Utf8, Utf8Bom, Utf16LE, Utf16BE, Windows1251, Mixed };
 
-// Converts the bytes of a loaded text file to UTF-8: a UTF-8 BOM or valid UTF-8 is taken
-// as UTF-8, a UTF-16 BOM (LE or BE) as UTF-16, anything else as Windows-1251. A file
-// that holds NUL bytes and is not UTF-16, or a UTF-16 text holding U+0000, raises
-// EFileError naming `what` (the file): the line rule would cut the text at the first NUL
-// and lose the rest silently. Malformed UTF-16 (a lone surrogate, an odd last byte)
-// gives U+FFFD.
+// What DecodeText found. The line counts are kept for a text decoded line by line and
+// count only lines with bytes above 0x7F (a line of ASCII reads alike in both).
+struct TextDecoding {
+  TextEncoding encoding = TextEncoding::Utf8;
+  std::size_t utf8Lines = 0;
+  std::size_t win1251Lines = 0;
+  bool Mixed() const { return utf8Lines > 0 && win1251Lines > 0; }
+};
+
+// Converts the bytes of a loaded text file to UTF-8. A UTF-16 BOM (LE or BE) means
+// UTF-16; a UTF-8 BOM is dropped. Valid UTF-8 is taken as it is. Anything else is
+// decoded line by line (lines end at CR or LF): a line that is valid UTF-8 and holds a
+// character above ASCII stays UTF-8 (spreadsheet exports of mixed origin), every other
+// line is Windows-1251. Only a BOM at the very start is dropped: U+FEFF inside the text is
+// a character and kept. A file that holds NUL bytes and is not UTF-16, or a UTF-16 text
+// holding U+0000, raises EFileError naming `what` (the file): the line rule would cut
+// the text at the first NUL and lose the rest silently. Malformed UTF-16 (a lone
+// surrogate, an odd last byte) gives U+FFFD.
+std::string DecodeText(std::string_view bytes, TextDecoding& decoding, std::string_view what = {});
 std::string DecodeText(std::string_view bytes, TextEncoding* detected = nullptr,
                        std::string_view what = {});
 std::string Utf16ToUtf8(std::u16string_view s);

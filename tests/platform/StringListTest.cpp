@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -113,4 +118,57 @@ TEST(StringList, LoadFromFileRefusesNulBytesAndMissingFiles) {
   }
   // A failed load leaves the list as it was.
   EXPECT_EQ(list.Items(), std::vector<std::string>{"kept"});
+}
+
+TEST(StringList, LoadFromFileCountsTheLinesOfAMixedFile) {
+  testsupport::TempDir dir;
+  TStringList list;
+  list.LoadFromFile(dir.Write("mixed.txt", "Танк\r\n\xC1\xE0\xEA\r\n1\r\n"));
+  EXPECT_EQ(list.Items(), (std::vector<std::string>{"Танк", "Бак", "1"}));
+  EXPECT_EQ(list.LoadedEncoding(), TextEncoding::Mixed);
+  EXPECT_EQ(list.LoadedDecoding().utf8Lines, 1u);
+  EXPECT_EQ(list.LoadedDecoding().win1251Lines, 1u);
+  list.LoadFromFile(dir.Write("clean.txt", "Танк\r\n"));
+  EXPECT_FALSE(list.LoadedDecoding().Mixed());
+  EXPECT_EQ(list.LoadedDecoding().utf8Lines, 0u);
+}
+
+TEST(StringList, LoadFromFileRefusesFilesThatAreNotRegular) {
+  // /dev/zero never ends, a FIFO without a writer would block, a socket cannot be read:
+  // each is refused before anything is read, with the file and its kind named.
+  testsupport::TempDir dir;
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  const std::string socketPath = dir.File("sock");
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+      << std::strerror(errno);
+  struct Case {
+    std::string path;
+    const char* kind;
+  } cases[] = {
+      {"/dev/zero", "символьное устройство"},
+      {fifo, "именованный канал (FIFO)"},
+      {socketPath, "сокет"},
+      {dir.Path().string(), "каталог"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    TStringList list;
+    list.Add("kept");
+    try {
+      list.LoadFromFile(c.path);
+      ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Не могу прочитать файл <" + c.path + ">: это " + c.kind + ", а не обычный файл");
+    }
+    EXPECT_EQ(list.Items(), std::vector<std::string>{"kept"});
+  }
+  ::close(listener);
 }

@@ -163,6 +163,57 @@ TEST(DecodeText, RecognisesEncodings) {
   }
 }
 
+TEST(DecodeText, NotValidUtf8IsDecodedLineByLine) {
+  // A line that is valid UTF-8 with a character above ASCII stays UTF-8; every other line
+  // is Windows-1251. Only lines with bytes above ASCII are counted.
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string text;
+    TextEncoding encoding;
+    std::size_t utf8Lines;
+    std::size_t win1251Lines;
+  } cases[] = {
+      {"pure Windows-1251", "\xD2\xE0\xED\xEA\r\n1\r\n\xC1\xE0\xEA\r\n", "Танк\r\n1\r\nБак\r\n",
+       TextEncoding::Windows1251, 0, 2},
+      {"pure UTF-8", "Танк\r\n1\r\nБак\r\n", "Танк\r\n1\r\nБак\r\n", TextEncoding::Utf8, 0, 0},
+      {"mixed, CR LF", "Танк\t1,5\r\n\xC1\xE0\xEA\t2\r\nascii\r\n\xC1\r\n",
+       "Танк\t1,5\r\nБак\t2\r\nascii\r\nБ\r\n", TextEncoding::Mixed, 1, 2},
+      {"mixed, lone CR and LF", "\xC1\rЖ\n\xC1", "Б\rЖ\nБ", TextEncoding::Mixed, 1, 2},
+      {"a truncated UTF-8 sequence makes the line Windows-1251", "Жук\n\xD0\x96\xD0", "Жук\nР–Р",
+       TextEncoding::Mixed, 1, 1},
+      {"UTF-8 BOM, then mixed lines", "\xEF\xBB\xBFТанк\n\xC1\xE0\xEA", "Танк\nБак",
+       TextEncoding::Mixed, 1, 1},
+      {"UTF-8 BOM, then Windows-1251 only", "\xEF\xBB\xBF\xC1\xE0\xEA", "Бак",
+       TextEncoding::Windows1251, 0, 1},
+      {"U+FEFF inside a cell of a UTF-8 file",
+       "a\t\xEF\xBB\xBF"
+       "b\n\xEF\xBB\xBF",
+       "a\t\xEF\xBB\xBF"
+       "b\n\xEF\xBB\xBF",
+       TextEncoding::Utf8, 0, 0},
+      {"U+FEFF at the start of a later line after a BOM",
+       "\xEF\xBB\xBF"
+       "a\n\xEF\xBB\xBF"
+       "b",
+       "a\n\xEF\xBB\xBF"
+       "b",
+       TextEncoding::Utf8Bom, 0, 0},
+      {"U+FEFF inside a cell of a mixed file", "\xC1\n\t\xEF\xBB\xBFЖ", "Б\n\t\xEF\xBB\xBFЖ",
+       TextEncoding::Mixed, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TextDecoding decoding;
+    decoding.utf8Lines = 99;  // stale figures are reset
+    EXPECT_EQ(DecodeText(c.bytes, decoding, "f.txt"), c.text);
+    EXPECT_EQ(decoding.encoding, c.encoding);
+    EXPECT_EQ(decoding.utf8Lines, c.utf8Lines);
+    EXPECT_EQ(decoding.win1251Lines, c.win1251Lines);
+    EXPECT_EQ(decoding.Mixed(), c.encoding == TextEncoding::Mixed);
+  }
+}
+
 TEST(DecodeText, RefusesNulBytesOutsideUtf16) {
   // Cutting the text at the first NUL would lose the rest of the file silently.
   struct Case {
