@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <new>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include "app/FileChooser.h"
+#include "app/GridDelegate.h"
 #include "app/ImportLayout.h"
 #include "convert/Smallfun.h"
 #include "db/Database.h"
@@ -88,6 +90,8 @@ TForm1::TForm1(app::WindowOptions options, QWidget* parent)
   DataSource1->setObjectName("DataSource1");
   DataSource1->setEditStrategy(QSqlTableModel::OnFieldChange);
   DBGrid1->setModel(DataSource1);
+  DBGrid1->setItemDelegate(
+      new app::GridDelegate([this](const std::string& text) { ShowMessage(text); }, DBGrid1));
   // A new row is written when the user leaves it (edits of stored rows go at once).
   connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex&, const QModelIndex& previous) {
@@ -274,6 +278,9 @@ void TForm1::RunCommand(const std::function<void()>& command) {
   sincePump_->start();
   try {
     command();
+  } catch (const std::bad_alloc&) {
+    // The runs name the file they were reading; this is what happens outside them.
+    ShowError("Недостаточно памяти");
   } catch (const std::exception& e) {
     ShowError(e.what());
   }

@@ -1,6 +1,8 @@
 // The main window under the offscreen platform: components, the two commands in both
 // modes, the grid, messages, the file chooser and the settings file.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +14,9 @@
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QStyledItemDelegate>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -23,6 +28,7 @@
 #include "AppTestSupport.h"
 #include "app/MainWindow.h"
 #include "platform/Exception.h"
+#include "platform/FormatSettings.h"
 #include "sheet/Engine.h"
 
 using namespace apptest;
@@ -152,6 +158,100 @@ TEST_F(Window, GridEditsRowsInPlace) {
   EXPECT_EQ(Std(before), "ТТ-1");
 }
 
+TEST_F(Window, GridEditsNumbersByTheRegionalSettings) {
+  // The process-wide settings decide, not Qt's locale: the C locale stands for Qt's side
+  // throughout, and one case is the C locale with "," set as --decimal-separator sets it.
+  const QLocale previousLocale;
+  QLocale::setDefault(QLocale::c());
+  TFormatSettings commaOption = platform::FormatSettingsFromLocale("C");
+  commaOption.DecimalSeparator = ',';
+  auto form = Open();
+  form->Bt_FromTxt->click();
+  QSqlTableModel& model = *form->DataSource1;
+  const int idColumn = model.record().indexOf("ID");
+  ASSERT_GE(idColumn, 0);
+  const std::string id = Std(model.data(model.index(0, idColumn)).toString());
+  db::Connection check(options_.connectionString);
+  check.Open();
+  auto stored = [&](const std::string& column) {
+    return Column(check.Database(), "SELECT " + column + " || ' ' || typeof(" + column +
+                                        ") FROM FromExcel WHERE ID = " + id)
+        .at(0);
+  };
+
+  struct Case {
+    const char* name;
+    TFormatSettings settings;
+    const char* column;
+    const char* typed;
+    const char* stored;   // "value type" in the database afterwards; nullptr: refused
+    const char* message;  // the message of a refused text
+    const char* shown;    // the cell's text in the grid afterwards
+  } cases[] = {
+      {"comma: decimal comma", platform::RussianFormatSettings(), "Volume", "50,5", "50.5 real",
+       nullptr, "50,5"},
+      {"comma: point refused", platform::RussianFormatSettings(), "Volume", "60.5", nullptr,
+       "Столбец Volume: «60.5» не является числом (десятичный разделитель «,»)", "50,5"},
+      {"comma: letters refused", platform::RussianFormatSettings(), "Volume", "abc", nullptr,
+       "Столбец Volume: «abc» не является числом (десятичный разделитель «,»)", "50,5"},
+      {"point: decimal point", platform::UsFormatSettings(), "Volume", " 7.25 ", "7.25 real",
+       nullptr, "7.25"},
+      {"point: comma refused, not read as grouping", platform::UsFormatSettings(), "Volume", "50,5",
+       nullptr, "Столбец Volume: «50,5» не является числом (десятичный разделитель «.»)", "7.25"},
+      {"C locale: decimal point", platform::FormatSettingsFromLocale("C"), "Fperm", "1.5",
+       "1.5 real", nullptr, "1.5"},
+      {"C locale: comma refused", platform::FormatSettingsFromLocale("C"), "Fperm", "1,5", nullptr,
+       "Столбец Fperm: «1,5» не является числом (десятичный разделитель «.»)", "1.5"},
+      {"C locale with a comma separator", commaOption, "Fperm", "2,75", "2.75 real", nullptr,
+       "2,75"},
+      {"blank is NULL", commaOption, "Fperm", "", "<null>", nullptr, ""},
+      {"integer", platform::RussianFormatSettings(), "LPP", "12", "12 integer", nullptr, "12"},
+      {"integer: fraction refused", platform::RussianFormatSettings(), "LPP", "12,5", nullptr,
+       "Столбец LPP: «12,5» не является целым числом", "12"},
+      {"integer: letters refused", platform::UsFormatSettings(), "LPP", "x1", nullptr,
+       "Столбец LPP: «x1» не является целым числом", "12"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::ScopedFormatSettings settings(c.settings);
+    messages_.clear();
+    const QModelIndex cell = model.index(0, model.record().indexOf(c.column));
+    ASSERT_TRUE(cell.isValid());
+    const std::string before = stored(c.column);
+    form->DBGrid1->setCurrentIndex(cell);
+    form->DBGrid1->edit(cell);
+    auto* editor = qobject_cast<QLineEdit*>(form->DBGrid1->indexWidget(cell));
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QString::fromStdString(c.typed));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(editor, &enter);
+    QApplication::processEvents();
+
+    if (c.stored != nullptr) {
+      EXPECT_TRUE(messages_.empty()) << messages_.front();
+      EXPECT_EQ(form->DBGrid1->indexWidget(cell), nullptr);  // closed
+      EXPECT_EQ(stored(c.column), c.stored);
+    } else {
+      EXPECT_EQ(messages_, std::vector<std::string>{c.message});
+      // The editor stays open with the text as typed; the database is unchanged.
+      ASSERT_EQ(form->DBGrid1->indexWidget(cell), editor);
+      EXPECT_EQ(Std(editor->text()), c.typed);
+      EXPECT_EQ(stored(c.column), before);
+      // Committing again tells again; moving to another cell commits nothing either.
+      QApplication::sendEvent(editor, &enter);
+      EXPECT_EQ(messages_.size(), 2u);
+      form->DBGrid1->setCurrentIndex(model.index(1, cell.column()));
+      QApplication::processEvents();
+      EXPECT_EQ(stored(c.column), before);
+      EXPECT_EQ(form->DBGrid1->indexWidget(cell), nullptr);
+    }
+    EXPECT_EQ(Std(static_cast<QStyledItemDelegate*>(form->DBGrid1->itemDelegate())
+                      ->displayText(model.data(cell), QLocale::c())),
+              c.shown);
+  }
+  QLocale::setDefault(previousLocale);
+}
+
 TEST_F(Window, GridKeysInsertAndDeleteRows) {
   std::vector<std::string> questions;
   bool agree = false;
@@ -260,6 +360,18 @@ TEST_F(Window, MessagesAndErrorsLeaveTheWindowUsable) {
   form->Bt_FromTxt->click();
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(form->DataSource1->rowCount(), 10);
+}
+
+TEST_F(Window, SvodThatIsAFifoIsRefusedAtOnce) {
+  std::filesystem::remove(dir_.File("svod.txt"));
+  ASSERT_EQ(::mkfifo(dir_.File("svod.txt").c_str(), 0600), 0);
+  auto form = Open();
+  form->Bt_FromTxt->click();  // returns: nothing waits for a writer
+  EXPECT_EQ(messages_,
+            std::vector<std::string>{"Не могу прочитать файл <" + dir_.File("svod.txt") +
+                                     ">: это именованный канал (FIFO), а не обычный файл"});
+  EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
+  EXPECT_TRUE(form->Bt_FromTxt->isEnabled());
 }
 
 TEST_F(Window, FromExcelUsesTheChooserAndTheSettingsFileKeepsTheChoice) {
