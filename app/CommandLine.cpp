@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <chrono>
+#include <new>
 #include <ostream>
 #include <sys/stat.h>
 
@@ -350,6 +351,13 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
     const RunEnd end = command.throughTable ? ImportThroughTable(host, target, fromText)
                                             : ImportBySQL(host, target, fromText);
     return end == RunEnd::Completed && !messages.shown ? 0 : 1;
+  } catch (const std::bad_alloc&) {
+    // The runs name the file they were reading; what is left is the table being shown.
+    err << (command.kind == Command::Kind::Show
+                ? "Недостаточно памяти для вывода таблицы <" + command.file + ">"
+                : std::string("Недостаточно памяти"))
+        << '\n';
+    return 1;
   } catch (const std::exception& e) {
     err << e.what() << '\n';
     return 1;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,9 +53,9 @@ bool FileExists(const std::string& path) {
 }
 
 // Steps shared by both runs: the text file (svod.txt, or a workbook chosen and saved as
-// text), loaded into the line list. Returns Completed when the lines are loaded.
-RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool FromText) {
-  std::string path;
+// text), loaded into the line list. Returns Completed when the lines are loaded. `path`
+// names what is being read: the text file, or the workbook while it is converted.
+RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool FromText, std::string& path) {
   if (FromText) {
     path = target.textFile.empty() ? host.ProgramDirectory() + "svod.txt" : target.textFile;
     if (!FileExists(path)) {
@@ -63,6 +64,7 @@ RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool FromText) {
     }
   } else {
     if (!host.SelectFile(target.lastXlsFile, kWorkbookFilter)) return RunEnd::Cancelled;
+    path = target.lastXlsFile;
     path = SaveSheetAsText(target.lastXlsFile, target.sheetName, "");
     if (path.empty()) return RunEnd::NoText;
   }
@@ -70,13 +72,39 @@ RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool FromText) {
   return RunEnd::Completed;
 }
 
-// The four summary lines that close a run.
-void LogSummary(ImportHost& host, int lines, int added, TDateTime start, TDateTime end) {
+// The four summary lines that close a run, and for a file that mixes UTF-8 and
+// Windows-1251 lines one more line that says so.
+void LogSummary(ImportHost& host, const TStringList& lines, int added, TDateTime start,
+                TDateTime end) {
   const double seconds = (end - start) * 86400.0;
   host.Log(std::string(70, '='));
-  host.Log("Просмотрено строк: " + platform::IntToStr(lines));
+  host.Log("Просмотрено строк: " + platform::IntToStr(lines.Count()));
   host.Log("Добавлено записей: " + platform::IntToStr(added));
   host.Log("Время выполнения:  " + platform::FormatFloat("0.000", seconds) + " сек");
+  const platform::TextDecoding& decoding = lines.LoadedDecoding();
+  if (decoding.Mixed()) {
+    host.Log("Смешанная кодировка: строк в UTF-8: " +
+             platform::IntToStr(static_cast<std::int64_t>(decoding.utf8Lines)) +
+             ", в Windows-1251: " +
+             platform::IntToStr(static_cast<std::int64_t>(decoding.win1251Lines)));
+  }
+}
+
+// An allocation failure inside a run that rolled its changes back.
+struct RolledBackOutOfMemory : std::bad_alloc {};
+
+// Runs one import run and turns an allocation failure into a message that names what was
+// being read, instead of the bare name of the exception.
+template <typename Run>
+RunEnd WithMemoryMessage(Run run) {
+  std::string source;
+  try {
+    return run(source);
+  } catch (const RolledBackOutOfMemory&) {
+    throw Exception(OutOfMemoryMessage(source) + kRolledBackNote);
+  } catch (const std::bad_alloc&) {
+    throw Exception(OutOfMemoryMessage(source));
+  }
 }
 
 // The fields that the line rules read, looked up once per run: the pointers stay valid
@@ -105,8 +133,11 @@ bool ScanDataLine(TZnFFSRecord& record, const LineFields& f, const std::string& 
   return znsrec::GetIsNull(f.columnB);
 }
 
+RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::string& source);
+RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool FromText, std::string& source);
 // Rethrows the error of a rolled-back run with the note that nothing was changed.
 [[noreturn]] void ThrowRolledBack(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw RolledBackOutOfMemory();
   const std::string message = std::string(e.what()) + kRolledBackNote;
   if (dynamic_cast<const EDatabaseError*>(&e) != nullptr) throw EDatabaseError(message);
   if (dynamic_cast<const EFileError*>(&e) != nullptr) throw EFileError(message);
@@ -115,6 +146,11 @@ bool ScanDataLine(TZnFFSRecord& record, const LineFields& f, const std::string& 
 }
 
 }  // namespace
+
+std::string OutOfMemoryMessage(const std::string& source) {
+  if (source.empty()) return "Недостаточно памяти для загрузки";
+  return "Недостаточно памяти для чтения файла <" + source + ">";
+}
 
 std::string LogLines(const std::string& text, bool trailingBreak) {
   std::string out;
@@ -135,11 +171,23 @@ std::string LogLines(const std::string& text, bool trailingBreak) {
 }
 
 RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool FromText) {
+  return WithMemoryMessage(
+      [&](std::string& source) { return RunBySQL(host, target, FromText, source); });
+}
+
+RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool FromText) {
+  return WithMemoryMessage(
+      [&](std::string& source) { return RunThroughTable(host, target, FromText, source); });
+}
+
+namespace {
+
+RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::string& source) {
   TWaitCursor waitCursor;
   const TDateTime start = host.Now();
   // The line list is empty between runs, also after a failed load.
   ScopeExit clearLines([&] { target.fileLines.Clear(); });
-  if (RunEnd end = LoadSource(host, target, FromText); end != RunEnd::Completed) return end;
+  if (RunEnd end = LoadSource(host, target, FromText, source); end != RunEnd::Completed) return end;
 
   if (target.query.Active()) target.query.Close();
   host.ClearLog();
@@ -177,7 +225,7 @@ RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool FromText) {
       ThrowRolledBack(e);
     }
   }
-  LogSummary(host, target.fileLines.Count(), added, start, host.Now());
+  LogSummary(host, target.fileLines, added, start, host.Now());
   target.fileLines.Clear();
 
   if (target.table.Active()) target.table.Close();
@@ -186,11 +234,11 @@ RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool FromText) {
   return RunEnd::Completed;
 }
 
-RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool FromText) {
+RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool FromText, std::string& source) {
   TWaitCursor waitCursor;
   const TDateTime start = host.Now();
   ScopeExit clearLines([&] { target.fileLines.Clear(); });
-  if (RunEnd end = LoadSource(host, target, FromText); end != RunEnd::Completed) return end;
+  if (RunEnd end = LoadSource(host, target, FromText, source); end != RunEnd::Completed) return end;
 
   db::Table& table = target.table;
   if (platform::UpperCase(table.TableName()) != platform::UpperCase(kImportTable)) {
@@ -245,8 +293,10 @@ RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool FromText)
     }
     throw;
   }
-  LogSummary(host, target.fileLines.Count(), added, start, host.Now());
+  LogSummary(host, target.fileLines, added, start, host.Now());
   return RunEnd::Completed;
 }
+
+}  // namespace
 
 }  // namespace app

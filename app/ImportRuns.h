@@ -77,6 +77,10 @@ RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool FromText);
 // Adds one table row per data line; rows posted before a failure stay.
 RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool FromText);
 
+// The message that ends a run when memory runs out: it names what was being read (the
+// text file, or the workbook while it is converted).
+std::string OutOfMemoryMessage(const std::string& source);
+
 // A text with CR, LF or CR LF breaks as lines joined by "\n"; with `trailingBreak` each
 // line, the last included, is followed by "\n".
 std::string LogLines(const std::string& text, bool trailingBreak);

@@ -1,8 +1,16 @@
 // The command line: parsing, exit status, output streams, and the program itself.
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -177,6 +185,19 @@ TEST_F(CommandLineOnSqlite, CreateImportAndShow) {
 
 TEST_F(CommandLineOnSqlite, RunsThatEndWithAMessageExitWithOne) {
   ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  const std::string fifo = dir_.File("pipe.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string socketPath = dir_.File("sock.txt");
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  auto notRegular = [](const std::string& path, const std::string& kind) {
+    return "Не могу прочитать файл <" + path + ">: это " + kind + ", а не обычный файл\n";
+  };
   struct Case {
     std::string name;
     std::vector<std::string> args;
@@ -188,6 +209,10 @@ TEST_F(CommandLineOnSqlite, RunsThatEndWithAMessageExitWithOne) {
       {"missing workbook", {"--from-excel", dir_.File("none.xlsx")}, "Не могу найти файл <"},
       {"not a workbook", {"--from-excel", dir_.File("dunvik.mdb")}, ""},
       {"missing table", {"--show", "Nope"}, "Таблица <Nope> не найдена"},
+      // Refused at once: /dev/zero would be read until memory runs out, a FIFO would wait.
+      {"a device", {"--from-text", "/dev/zero"}, notRegular("/dev/zero", "символьное устройство")},
+      {"a FIFO", {"--from-text", fifo}, notRegular(fifo, "именованный канал (FIFO)")},
+      {"a socket", {"--from-text", socketPath, "--through-table"}, notRegular(socketPath, "сокет")},
   };
   sheet::RegisterNativeEngine();
   for (const Case& c : cases) {
@@ -197,6 +222,7 @@ TEST_F(CommandLineOnSqlite, RunsThatEndWithAMessageExitWithOne) {
     EXPECT_FALSE(o.err.empty());
     EXPECT_TRUE(Contains(o.err, c.message)) << o.err;
   }
+  ::close(listener);
   // No database file: the error names it.
   const Outcome missing =
       RunTankload({"--show", "--database", SqliteString(dir_.File("none.mdb"))});
@@ -249,6 +275,43 @@ TEST(Program, RunsCommandsWithoutAWindow) {
     EXPECT_EQ(WEXITSTATUS(raw), c.status);
     EXPECT_TRUE(Contains(out, c.out)) << out;
   }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TANKLOAD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TANKLOAD_ASAN 1
+#endif
+#endif
+
+// Memory running out while a text is read ends with a message naming the file, never
+// with the bare name of the exception. The program runs with its address space limited
+// to 2 GiB and is given a sparse text file of 8 GiB (no disk space used).
+TEST(Program, OutOfMemoryNamesTheFile) {
+#ifdef TANKLOAD_ASAN
+  GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#endif
+  TempDir dir;
+  const std::string db = "'--database=Provider=SQLite;Data Source=" + dir.File("t.mdb") + "'";
+  const std::string exe =
+      "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= " + std::string(TANKLOAD_EXE) + " ";
+  ASSERT_EQ(std::system((exe + "--create-database " + db + " >/dev/null 2>&1").c_str()), 0);
+  const std::string huge = dir.File("huge.txt");
+  { std::ofstream(huge) << "x"; }
+  std::filesystem::resize_file(huge, std::uintmax_t{8} << 30);
+
+  const std::string command =
+      "ulimit -v 2097152; " + exe + "--from-text " + huge + " " + db + " 2>&1 >/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string err;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) err.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_EQ(err, "Недостаточно памяти для чтения файла <" + huge + ">\n");
 }
 
 }  // namespace

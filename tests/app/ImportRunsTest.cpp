@@ -1,7 +1,10 @@
 // The two import runs end to end on a real database of either engine.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -346,6 +349,94 @@ TEST_P(ImportRuns, WindowsCodePageFileReadsAsCyrillic) {
   ASSERT_EQ(BySQL(), app::RunEnd::Completed);
   EXPECT_EQ(Column(database(), "SELECT Tank || ':' || Designation FROM FromExcel"),
             std::vector<std::string>{"Цистерна №1:Ёмкость"});
+}
+
+TEST_P(ImportRuns, MixedEncodingFileIsDecodedLineByLineAndSaysSo) {
+  // Lines pasted together from a UTF-8 and a Windows-1251 source: each line keeps its own
+  // encoding; U+FEFF at the start of a cell is a character like any other.
+  const std::string feff = "\xEF\xBB\xBF";
+  WriteSvod(Lines({Line({"Цистерны топлива"}), platform::Utf8ToWin1251(DataLine("ТТ-1")),
+                   DataLine(feff + "ТТ-2"), "", platform::Utf8ToWin1251(Line({"Балласт"})),
+                   DataLine("БЦ-1")}));
+  host_.log = {"Memo1"};
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    ASSERT_EQ(throughTable ? ThroughTable() : BySQL(), app::RunEnd::Completed);
+    ASSERT_EQ(Summary().size(), 4u);
+    EXPECT_EQ(host_.log.back(), "Смешанная кодировка: строк в UTF-8: 3, в Windows-1251: 2");
+    EXPECT_EQ(host_.log[host_.log.size() - 5], kSummaryRule);
+  }
+  EXPECT_EQ(Column(database(), "SELECT Tank || ':' || Designation FROM FromExcel ORDER BY ID"),
+            (std::vector<std::string>{"Цистерны топлива:ТТ-1", "Цистерны топлива:" + feff + "ТТ-2",
+                                      "Балласт:БЦ-1", "Цистерны топлива:ТТ-1",
+                                      "Цистерны топлива:" + feff + "ТТ-2", "Балласт:БЦ-1"}));
+
+  // A clean file's log has no such line.
+  WriteSvod(platform::Utf8ToWin1251(Lines({Line({"Балласт"}), DataLine("БЦ-1")})));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  EXPECT_TRUE(EndsWith(host_.log.back(), " сек")) << host_.log.back();
+}
+
+TEST_P(ImportRuns, SpecialFilesAreRefusedAndChangeNothing) {
+  WriteSvod(Lines({DataLine("А-1")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  const std::vector<std::string> logBefore = host_.log;
+  const std::string fifo = dir_.File("pipe.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    std::string kind;
+  } cases[] = {{"/dev/zero", "символьное устройство"}, {fifo, "именованный канал (FIFO)"}};
+  for (const Case& c : cases) {
+    for (bool throughTable : {false, true}) {
+      SCOPED_TRACE(c.path + (throughTable ? " through the table" : " by SQL"));
+      app::ImportTarget target = Target();
+      target.textFile = c.path;
+      try {
+        throughTable ? app::ImportThroughTable(host_, target, true)
+                     : app::ImportBySQL(host_, target, true);
+        ADD_FAILURE() << "no error";
+      } catch (const EFileError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Не могу прочитать файл <" + c.path + ">: это " + c.kind + ", а не обычный файл");
+      }
+      EXPECT_EQ(host_.log, logBefore);
+      EXPECT_EQ(Designations(), std::vector<std::string>{"А-1"});
+      EXPECT_EQ(lines_.Count(), 0);
+    }
+  }
+}
+
+// Runs out of memory at the first progress report, inside the line loop's protection.
+class MemoryFailingHost : public RecordingHost {
+ public:
+  void Progress(int, int) override { throw std::bad_alloc(); }
+};
+
+TEST_P(ImportRuns, AllocationFailureEndsWithAMessageNamingTheFile) {
+  WriteSvod(Lines({DataLine("А-1")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  WriteSvod(Lines({DataLine("Б-1"), DataLine("Б-2")}));
+  MemoryFailingHost host;
+  host.programDirectory = dir_.Dir();
+  const std::string message =
+      "Недостаточно памяти для чтения файла <" + dir_.File("svod.txt") + ">";
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    app::ImportTarget target = Target();
+    try {
+      throughTable ? app::ImportThroughTable(host, target, true)
+                   : app::ImportBySQL(host, target, true);
+      ADD_FAILURE() << "no error";
+    } catch (const std::bad_alloc&) {
+      ADD_FAILURE() << "the bare exception escaped";
+    } catch (const Exception& e) {
+      // The SQL run had begun to replace the rows: it says that nothing changed.
+      EXPECT_EQ(std::string(e.what()), throughTable ? message : message + app::kRolledBackNote);
+    }
+    EXPECT_EQ(Designations(), std::vector<std::string>{"А-1"});
+    EXPECT_EQ(lines_.Count(), 0);
+  }
 }
 
 TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
