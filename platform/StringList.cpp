@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/Exception.h"
@@ -41,9 +43,26 @@ class FileDescriptor {
   int fd_;
 };
 
+[[noreturn]] void RefuseLargeFile(const std::string& path, std::uint64_t size,
+                                  std::uint64_t maxBytes) {
+  throw EFileError("Не могу прочитать файл <" + path + ">: в нём " + std::to_string(size) +
+                   " байт, больше предела " + std::to_string(maxBytes) +
+                   " байт (TANKLOAD_MAX_TEXT_BYTES)");
+}
+
 }  // namespace
 
-std::string ReadRegularFile(const std::string& path) {
+std::uint64_t MaxTextFileBytes() {
+  const char* text = std::getenv("TANKLOAD_MAX_TEXT_BYTES");
+  if (text == nullptr || *text == '\0') return kDefaultMaxTextFileBytes;
+  std::uint64_t value = 0;
+  const char* end = text + std::strlen(text);
+  const auto [stop, error] = std::from_chars(text, end, value);
+  if (error != std::errc() || stop != end || value == 0) return kDefaultMaxTextFileBytes;
+  return value;
+}
+
+std::string ReadRegularFile(const std::string& path, std::uint64_t maxBytes) {
   struct stat st {};
   // A socket cannot be opened at all and a FIFO would block: look before opening.
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) RefuseSpecialFile(path, st.st_mode);
@@ -55,10 +74,12 @@ std::string ReadRegularFile(const std::string& path) {
     throw EFileError("Cannot read file '" + path + "': " + std::strerror(errno));
   }
   if (!S_ISREG(st.st_mode)) RefuseSpecialFile(path, st.st_mode);
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > maxBytes) RefuseLargeFile(path, size, maxBytes);
 
   std::string bytes;
   // The size is a hint only: the file may change while it is read.
-  bytes.reserve(static_cast<std::size_t>(st.st_size));
+  bytes.reserve(static_cast<std::size_t>(size));
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
@@ -68,6 +89,7 @@ std::string ReadRegularFile(const std::string& path) {
       throw EFileError("Cannot read file '" + path + "': " + std::strerror(errno));
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > maxBytes) RefuseLargeFile(path, bytes.size(), maxBytes);
   }
   return bytes;
 }
@@ -109,7 +131,7 @@ std::string TStringList::Text(std::string_view lineBreak) const {
 }
 
 void TStringList::LoadFromFile(const std::string& path) {
-  const std::string bytes = platform::ReadRegularFile(path);
+  const std::string bytes = platform::ReadRegularFile(path, platform::MaxTextFileBytes());
   platform::TextDecoding decoding;
   const std::string text = platform::DecodeText(bytes, decoding, path);
   SetText(text);

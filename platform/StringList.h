@@ -1,6 +1,7 @@
 #pragma once
 // An ordered, unsorted list of strings with the platform's line rule.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,8 +43,15 @@ namespace platform {
 // The bytes of a regular file. A device, FIFO, socket or directory raises EFileError at
 // once, naming the file and what it is: reading /dev/zero would never end and a FIFO
 // would wait for a writer. The file is opened without blocking and checked again after
-// opening, so a file swapped in between is refused as well.
-std::string ReadRegularFile(const std::string& path);
+// opening, so a file swapped in between is refused as well. A file of more than
+// `maxBytes` bytes raises EFileError naming the file and the limit.
+std::string ReadRegularFile(const std::string& path, std::uint64_t maxBytes);
+
+// The largest text file that LoadFromFile reads: the environment variable
+// TANKLOAD_MAX_TEXT_BYTES (bytes), else 1 GiB. A summary of a million rows is some
+// 150 MB; the limit keeps a wrong file from exhausting memory.
+std::uint64_t MaxTextFileBytes();
+inline constexpr std::uint64_t kDefaultMaxTextFileBytes = std::uint64_t{1} << 30;
 
 // Appends the pieces of `text` by the line rule to `out` (cleared first); reuses the
 // strings already in `out` so that a caller scanning many lines does not reallocate.

@@ -172,3 +172,31 @@ TEST(StringList, LoadFromFileRefusesFilesThatAreNotRegular) {
   }
   ::close(listener);
 }
+
+TEST(StringList, LoadFromFileRefusesAFileAboveTheSizeLimit) {
+  testsupport::TempDir dir;
+  const std::string path = dir.Write("big.txt", "0123456789\n");  // 11 bytes
+  struct Case {
+    const char* limit;
+    bool read;
+  } cases[] = {{"11", true}, {"10", false}, {"junk", true}, {nullptr, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit ? c.limit : "unset");
+    testsupport::ScopedEnv env("TANKLOAD_MAX_TEXT_BYTES", c.limit);
+    TStringList list;
+    if (c.read) {
+      list.LoadFromFile(path);
+      EXPECT_EQ(list.Items(), std::vector<std::string>{"0123456789"});
+      continue;
+    }
+    try {
+      list.LoadFromFile(path);
+      ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+      EXPECT_EQ(std::string(e.what()), "Не могу прочитать файл <" + path +
+                                           ">: в нём 11 байт, больше предела 10 байт "
+                                           "(TANKLOAD_MAX_TEXT_BYTES)");
+    }
+  }
+  EXPECT_EQ(platform::MaxTextFileBytes(), platform::kDefaultMaxTextFileBytes);
+}
