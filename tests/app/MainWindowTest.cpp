@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFocusEvent>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -237,9 +238,17 @@ TEST_F(Window, GridEditsNumbersByTheRegionalSettings) {
       ASSERT_EQ(form->DBGrid1->indexWidget(cell), editor);
       EXPECT_EQ(Std(editor->text()), c.typed);
       EXPECT_EQ(stored(c.column), before);
-      // Committing again tells again; moving to another cell commits nothing either.
+      // Committing again tells again; leaving the editor for another widget tells about
+      // a new text and keeps the editor open; moving to another cell commits nothing.
       QApplication::sendEvent(editor, &enter);
       EXPECT_EQ(messages_.size(), 2u);
+      editor->setText(QString::fromStdString(std::string(c.typed) + "9"));
+      QFocusEvent leave(QEvent::FocusOut, Qt::MouseFocusReason);
+      QApplication::sendEvent(editor, &leave);
+      QApplication::processEvents();
+      ASSERT_EQ(messages_.size(), 3u);
+      EXPECT_NE(messages_[2].find(std::string(c.typed) + "9"), std::string::npos);
+      EXPECT_EQ(form->DBGrid1->indexWidget(cell), editor);
       form->DBGrid1->setCurrentIndex(model.index(1, cell.column()));
       QApplication::processEvents();
       EXPECT_EQ(stored(c.column), before);
