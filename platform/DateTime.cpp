@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/Ascii.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -216,7 +217,7 @@ struct Cursor {
   bool End() const { return pos >= s.size(); }
   char Peek() const { return pos < s.size() ? s[pos] : '\0'; }
   void SkipBlanks() {
-    while (pos < s.size() && static_cast<unsigned char>(s[pos]) <= 32) ++pos;
+    while (pos < s.size() && IsBlankByte(s[pos])) ++pos;
   }
   // Reads 1 to maxDigits decimal digits.
   bool Number(int& value, int& digits, int maxDigits) {
@@ -431,10 +432,7 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value, const TFor
 }
 
 bool TryStrToDateTime(std::string_view text, TDateTime& value, const TFormatSettings& fs) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-  const std::string_view t = text.substr(b, e - b);
+  const std::string_view t = TrimView(text);
   if (t.empty()) return false;
 
   Cursor cur{t};

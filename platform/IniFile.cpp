@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -133,45 +134,14 @@ void TIniFile::WriteLines(const std::vector<std::string>& lines,
     }
     exists = stat(target.c_str(), &st) == 0;
   }
-  mode_t mode;
-  if (exists) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-
   std::string text;
   for (const std::string& line : lines) {
     text += line;
     text += lineBreak;
   }
-
-  std::size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = dir + "." + base + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) throw failure;
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-    } else {
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    throw failure;
-  }
+  AtomicFile file(target);
+  file.Write(text);
+  if (!file.Commit(exists ? st.st_mode & 07777 : NewFileMode())) throw failure;
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,

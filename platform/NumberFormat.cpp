@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Ascii.h"
+
 namespace platform {
 namespace {
 
@@ -358,11 +360,9 @@ bool TryStrToInt(std::string_view text, std::int32_t& value) {
 }
 
 bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& fs) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-  const char* p = text.data() + b;
-  const char* end = text.data() + e;
+  const std::string_view trimmed = TrimView(text);
+  const char* p = trimmed.data();
+  const char* end = p + trimmed.size();
   if (p == end) return false;
   bool negative = false;
   if (*p == '+' || *p == '-') {

@@ -3,12 +3,11 @@
 #include <array>
 #include <cstring>
 
+#include "platform/Ascii.h"
 #include "platform/Exception.h"
 
 namespace platform {
 namespace {
-
-bool IsBlankByte(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // Windows-1251 bytes 0x80 to 0xBF; 0xC0 to 0xFF are U+0410 to U+044F in order. The
 // unassigned byte 0x98 maps to the C1 control U+0098 so that every byte survives a
@@ -51,12 +50,7 @@ std::string MapCase(std::string_view s, AsciiMap ascii, CharMap map) {
 
 }  // namespace
 
-std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlankByte(s[b])) ++b;
-  while (e > b && IsBlankByte(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 
 std::string TrimLeft(std::string_view s) {
   std::size_t b = 0;
@@ -174,14 +168,47 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 bool IsValidUtf8(std::string_view s) {
-  std::size_t pos = 0;
-  while (pos < s.size()) {
-    if (static_cast<unsigned char>(s[pos]) < 0x80) {
-      ++pos;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    // Eight ASCII characters at a time.
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        p += 8;
+        continue;
+      }
+    }
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
       continue;
     }
-    const std::size_t start = pos;
-    if (DecodeUtf8(s, pos) == 0xFFFD && pos - start == 1) return false;  // malformed
+    // The same sequences DecodeUtf8 accepts: no overlong forms, no surrogates, nothing
+    // above U+10FFFF.
+    std::size_t len = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) < len) return false;
+    if (p[1] < lo || p[1] > hi) return false;
+    for (std::size_t i = 2; i < len; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+    }
+    p += len;
   }
   return true;
 }

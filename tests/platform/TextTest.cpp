@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/Ascii.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -68,6 +69,14 @@ TEST(CaseMapping, LeavesOtherCharactersAndMalformedBytesAlone) {
   }
 }
 
+TEST(Ascii, TrimmingAndUpperCasingLeaveMultiByteCharactersAlone) {
+  EXPECT_EQ(platform::TrimView(" \t\x01 a b\r\n"), "a b");
+  EXPECT_EQ(platform::TrimView("\xD0\x81 "), "\xD0\x81");  // "Ё": its bytes are above 32
+  EXPECT_EQ(platform::TrimView(" \x7F "), "\x7F");
+  EXPECT_EQ(platform::TrimView(""), "");
+  EXPECT_EQ(platform::AsciiUpper("Provider=sqlite; ёж z{"), "PROVIDER=SQLITE; ёж Z{");
+}
+
 TEST(Utf8, Validity) {
   struct Case {
     const char* name;
@@ -90,6 +99,33 @@ TEST(Utf8, Validity) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(IsValidUtf8(c.input), c.valid);
     EXPECT_EQ(CodePointCount(c.input), c.codePoints);
+  }
+}
+
+// The validator takes the eight-bytes-at-a-time path over ASCII runs; it must accept
+// exactly the sequences the decoder accepts, wherever they start.
+TEST(Utf8, ValidityAgreesWithTheDecoder) {
+  const auto decodes = [](std::string_view s) {
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+      const std::size_t start = pos;
+      if (DecodeUtf8(s, pos) == 0xFFFD && pos - start == 1) return false;
+    }
+    return true;
+  };
+  for (const std::string prefix : {"", "abcdefghi"}) {
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+      for (int second = 0; second <= 0xFF; ++second) {
+        for (const std::string tail : {"", "\x80", "\x80\xBF"}) {
+          std::string s = prefix;
+          s += static_cast<char>(lead);
+          s += static_cast<char>(second);
+          s += tail;
+          ASSERT_EQ(IsValidUtf8(s), decodes(s))
+              << prefix.size() << " " << lead << " " << second << " " << tail.size();
+        }
+      }
+    }
   }
 }
 
