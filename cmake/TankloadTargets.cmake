@@ -30,12 +30,14 @@ function(tankload_library name)
 endfunction()
 
 # tankload_test(name [DEPS ...]): one GoogleTest program built from the .cpp files of
-# the calling folder (tests/<module>/), registered with CTest.
+# the calling folder (tests/<module>/) and linked with the shared test support
+# (tests/support/), registered with CTest.
 function(tankload_test name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
   add_executable(${name}_tests ${sources})
-  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} test_support
+                        GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name}_tests PRIVATE
     TANKLOAD_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TANKLOAD_SHARED_FIXTURES="${PROJECT_SOURCE_DIR}/../shared/fixtures")

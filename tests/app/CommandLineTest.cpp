@@ -246,7 +246,7 @@ TEST_F(CommandLineOnSqlite, WorkbookBySheetName) {
   ASSERT_EQ(RunWith({"--create-database"}).status, 0);
   sheet::RegisterNativeEngine();
   const std::string workbook = dir_.File("tanks.xlsx");
-  std::filesystem::copy_file(SourceFile("examples/tanks.xlsx"), workbook);
+  std::filesystem::copy_file(SourcePath("examples/tanks.xlsx"), workbook);
   const Outcome o = RunWith({"--from-excel", workbook, "--sheet", "Сводка"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(Contains(o.out, "Добавлено записей: 10\n")) << o.out;

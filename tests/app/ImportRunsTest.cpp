@@ -32,10 +32,7 @@ constexpr TDateTime kJune1 = 45444.0 + 10.0 / 24.0;
 class ImportRuns : public ::testing::TestWithParam<db::Engine> {
  protected:
   void SetUp() override {
-    if (GetParam() == db::Engine::PostgreSQL && PgConnectionString().empty()) {
-      GTEST_SKIP() << "TANKLOAD_TEST_PG is not set: no PostgreSQL server to test with "
-                      "(scripts/pg-start starts one)";
-    }
+    if (GetParam() == db::Engine::PostgreSQL) TANKLOAD_REQUIRE_PG();
     DefaultDataBaseTypeName = "ACCESS";
     db_ = std::make_unique<TestDatabase>(GetParam(), dir_);
     query_ = std::make_unique<db::Query>(db_->connection());
@@ -442,7 +439,7 @@ TEST_P(ImportRuns, AllocationFailureEndsWithAMessageNamingTheFile) {
 TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
   sheet::RegisterNativeEngine();
   const std::string workbook = dir_.File("tanks.xlsx");
-  std::filesystem::copy_file(SourceFile("examples/tanks.xlsx"), workbook);
+  std::filesystem::copy_file(SourcePath("examples/tanks.xlsx"), workbook);
   host_.log = {"Memo1"};
 
   // A cancelled chooser ends the run quietly.
@@ -461,7 +458,7 @@ TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
     EXPECT_TRUE(std::filesystem::exists(dir_.File("tanks.txt")));  // the bridge's text stays
   }
   // The same rows as the sample text file gives.
-  WriteSvod(ReadFile(SourceFile("examples/svod.txt")));
+  WriteSvod(ReadFile(SourcePath("examples/svod.txt")));
   const std::vector<std::string> fromWorkbook =
       Column(database(),
              "SELECT Tank || '|' || Designation || '|' || Frame || '|' || "
@@ -475,10 +472,6 @@ TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
   EXPECT_EQ(std::vector<std::string>(fromWorkbook.begin(), fromWorkbook.begin() + 10), fromText);
   EXPECT_EQ(fromText.front(), "Цистерны основного топлива|ТТ-1|12-18|4560");
   EXPECT_EQ(Summary()[1], "Просмотрено строк: 22");
-}
-
-std::string EngineName(const ::testing::TestParamInfo<db::Engine>& param) {
-  return param.param == db::Engine::SQLite ? "SQLite" : "PostgreSQL";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ImportRuns,

@@ -54,7 +54,7 @@ class Window : public ::testing::Test {
       c.Open(true);
       db::CreateSchema(c);
     }
-    std::filesystem::copy_file(SourceFile("examples/svod.txt"), dir_.File("svod.txt"));
+    std::filesystem::copy_file(SourcePath("examples/svod.txt"), dir_.File("svod.txt"));
     options_.connectionString = SqliteString(dir_.File("dunvik.mdb"));
     options_.iniPath = dir_.File("tankload.ini");
     options_.programDirectory = dir_.Dir();
@@ -345,7 +345,7 @@ TEST_F(Window, MessagesAndErrorsLeaveTheWindowUsable) {
             std::vector<std::string>{"Не могу найти файл <" + dir_.File("svod.txt") + ">"});
   EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
 
-  std::filesystem::copy_file(SourceFile("examples/svod.txt"), dir_.File("svod.txt"));
+  std::filesystem::copy_file(SourcePath("examples/svod.txt"), dir_.File("svod.txt"));
   {
     db::Connection c(options_.connectionString);
     c.Open();
@@ -386,7 +386,7 @@ TEST_F(Window, SvodThatIsAFifoIsRefusedAtOnce) {
 TEST_F(Window, FromExcelUsesTheChooserAndTheSettingsFileKeepsTheChoice) {
   const std::string workbook = dir_.File("Сводки/tanks.xlsx");
   std::filesystem::create_directory(dir_.File("Сводки"));
-  std::filesystem::copy_file(SourceFile("examples/tanks.xlsx"), workbook);
+  std::filesystem::copy_file(SourcePath("examples/tanks.xlsx"), workbook);
   struct Seen {
     std::string directory;
     QStringList selected;

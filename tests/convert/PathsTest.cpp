@@ -65,12 +65,12 @@ TEST(DirAdds, JoinsWithOneSeparator) {
 TEST(ZnGetPath, DirectoryCodes) {
   TempDir dir;
   {
-    ScopedEnv tmp("TMPDIR", dir.Path().c_str());
-    EXPECT_EQ(ZnGetPath(3), dir.Slashed());
+    ScopedEnv tmp("TMPDIR", dir.path().c_str());
+    EXPECT_EQ(ZnGetPath(3), dir.Dir());
   }
   {
-    ScopedEnv tmp("TMPDIR", dir.Slashed().c_str());
-    EXPECT_EQ(ZnGetPath(3), dir.Slashed());
+    ScopedEnv tmp("TMPDIR", dir.Dir().c_str());
+    EXPECT_EQ(ZnGetPath(3), dir.Dir());
   }
   {
     ScopedEnv tmp("TMPDIR", nullptr);
@@ -89,13 +89,13 @@ TEST(ZnGetPath, DirectoryCodes) {
 
 TEST(GenerateTempFileName, CreatesAnEmptyFileWithThreeLettersOfThePrefix) {
   TempDir dir;
-  ScopedEnv tmp("TMPDIR", dir.Path().c_str());
+  ScopedEnv tmp("TMPDIR", dir.path().c_str());
   const std::string first = GenerateTempFileName("ZNTX");
   const std::string second = GenerateTempFileName("ZNTX");
   for (const std::string& name : {first, second}) {
     SCOPED_TRACE(name);
     ASSERT_FALSE(name.empty());
-    EXPECT_EQ(name.rfind(dir.Slashed() + "ZNT", 0), 0u);
+    EXPECT_EQ(name.rfind(dir.Dir() + "ZNT", 0), 0u);
     EXPECT_EQ(fs::path(name).extension(), ".TMP");
     EXPECT_TRUE(fs::exists(name));
     EXPECT_EQ(fs::file_size(name), 0u);
@@ -105,13 +105,13 @@ TEST(GenerateTempFileName, CreatesAnEmptyFileWithThreeLettersOfThePrefix) {
 
 TEST(GenerateTempFileName, MissingDirectoryGivesEmpty) {
   TempDir dir;
-  ScopedEnv tmp("TMPDIR", (dir.Path() / "missing").c_str());
+  ScopedEnv tmp("TMPDIR", (dir.path() / "missing").c_str());
   EXPECT_EQ(GenerateTempFileName("ZNT"), "");
 }
 
 TEST(ZnGenerateTempFileName, Extensions) {
   TempDir dir;
-  ScopedEnv tmp("TMPDIR", dir.Path().c_str());
+  ScopedEnv tmp("TMPDIR", dir.path().c_str());
   struct Case {
     const char* extension;
     const char* expected;
@@ -125,7 +125,7 @@ TEST(ZnGenerateTempFileName, Extensions) {
     SCOPED_TRACE(c.extension);
     const std::string name = ZnGenerateTempFileName(TempFilePrefix, c.extension);
     EXPECT_EQ(fs::path(name).extension(), c.expected);
-    EXPECT_EQ(fs::path(name).parent_path(), dir.Path());
+    EXPECT_EQ(fs::path(name).parent_path(), dir.path());
     const std::string stem = fs::path(name).stem().string();
     ASSERT_EQ(stem.size(), 7u);
     EXPECT_EQ(stem.substr(0, 3), "ZNT");
@@ -139,32 +139,31 @@ TEST(ZnGenerateTempFileName, Extensions) {
 
 TEST(ZnGenerateTempFileName, SkipsExistingCandidatesAndLeavesThemAlone) {
   TempDir dir;
-  ScopedEnv tmp("TMPDIR", dir.Path().c_str());
+  ScopedEnv tmp("TMPDIR", dir.path().c_str());
   // The counter starts after the low 16 bits of the hundredths of a second: occupy the
   // candidates of the next ten seconds, each holding data that must survive.
   const auto seed = static_cast<unsigned>(
       static_cast<std::uint64_t>(std::trunc(platform::Now() * 8640000.0)) & 0xFFFFu);
   constexpr unsigned kTaken = 1000;
   for (unsigned i = 1; i <= kTaken; ++i) {
-    std::ofstream(dir.Slashed() + "ZNT" + Hex4(seed + i) + ".TMP") << "data " << i;
+    std::ofstream(dir.Dir() + "ZNT" + Hex4(seed + i) + ".TMP") << "data " << i;
   }
   const std::string name = ZnGenerateTempFileName("ZNT", "TMP");
-  EXPECT_EQ(name, dir.Slashed() + "ZNT" + Hex4(seed + kTaken + 1) + ".TMP");
+  EXPECT_EQ(name, dir.Dir() + "ZNT" + Hex4(seed + kTaken + 1) + ".TMP");
   EXPECT_EQ(fs::file_size(name), 0u);
   for (unsigned i = 1; i <= kTaken; ++i) {
-    ASSERT_EQ(Contents(dir.Slashed() + "ZNT" + Hex4(seed + i) + ".TMP"),
-              "data " + std::to_string(i));
+    ASSERT_EQ(Contents(dir.Dir() + "ZNT" + Hex4(seed + i) + ".TMP"), "data " + std::to_string(i));
   }
 }
 
 TEST(ZnGenerateTempFileName, RaisesWhenNoCandidateCanBeCreated) {
   TempDir dir;
-  ScopedEnv tmp("TMPDIR", dir.Path().c_str());
+  ScopedEnv tmp("TMPDIR", dir.path().c_str());
   try {
     ZnGenerateTempFileName("missing-directory/ZNT", "TMP");
     ADD_FAILURE() << "no error";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "Не могу создать временный файл");
   }
-  EXPECT_TRUE(fs::is_empty(dir.Path()));
+  EXPECT_TRUE(fs::is_empty(dir.path()));
 }

@@ -44,7 +44,7 @@ TEST(FormatSettingsFromLocale, ReadsARussianEnvironment) {
   if (!CompileRussianLocale(dir)) {
     GTEST_SKIP() << "the ru_RU locale sources or localedef are missing (Debian package locales)";
   }
-  ScopedEnv path("LOCPATH", dir.Path().c_str());
+  ScopedEnv path("LOCPATH", dir.path().c_str());
   ScopedEnv all("LC_ALL", nullptr);
   ScopedEnv numeric("LC_NUMERIC", nullptr);
   ScopedEnv time("LC_TIME", nullptr);

@@ -155,7 +155,7 @@ TEST(StringList, LoadFromFileRefusesFilesThatAreNotRegular) {
       {"/dev/zero", "символьное устройство"},
       {fifo, "именованный канал (FIFO)"},
       {socketPath, "сокет"},
-      {dir.Path().string(), "каталог"},
+      {dir.path().string(), "каталог"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
