@@ -3,7 +3,6 @@
 #include <chrono>
 #include <new>
 #include <ostream>
-#include <sys/stat.h>
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -19,6 +18,7 @@
 #include "db/Database.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/FormatSettings.h"
 #include "platform/NumberFormat.h"
 #include "platform/Ui.h"
@@ -71,11 +71,6 @@ Command UsageError(std::string error) {
   c.kind = Command::Kind::UsageError;
   c.error = std::move(error);
   return c;
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 // Messages of the runs and of the spreadsheet bridge go to standard error.
@@ -331,7 +326,7 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
       out << "Создана база данных: " << connection.Describe() << '\n';
       return 0;
     }
-    if (command.kind == Command::Kind::FromExcel && !FileExists(command.file)) {
+    if (command.kind == Command::Kind::FromExcel && !platform::FileExists(command.file)) {
       messages.ShowMessage("Не могу найти файл <" + command.file + ">");
       return 1;
     }

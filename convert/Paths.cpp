@@ -11,6 +11,7 @@
 
 #include "convert/Internal.h"
 #include "convert/Smallfun.h"
+#include "platform/Ascii.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
@@ -39,10 +40,10 @@ std::string Hex4(unsigned value) {
 }  // namespace convert
 
 std::string DirAdds(const std::string& base, const std::string& sub) {
-  std::string b(convert::TrimView(base));
+  std::string b(platform::TrimView(base));
   if (b.empty() || b.back() != '/') b.push_back('/');
   if (sub.empty()) return b;
-  std::string_view s = convert::TrimView(sub);
+  std::string_view s = platform::TrimView(sub);
   // A drive letter of a Windows path is dropped: "C:/Data" joins as "Data".
   const std::size_t colon = s.find(':');
   if (colon != std::string_view::npos) s = s.substr(colon + 1);
@@ -97,7 +98,7 @@ std::string GenerateTempFileName(const std::string& prefix) {
 std::string ZnGenerateTempFileName(const std::string& prefix, const std::string& extension) {
   const std::string dir = DirAdds(ZnGetPath(3), std::string());
   // "." + the trimmed extension, then what follows its last "/", "\", "." or ":".
-  const std::string_view trimmed = convert::TrimView(extension);
+  const std::string_view trimmed = platform::TrimView(extension);
   const std::size_t cut = trimmed.find_last_of("/\\.:");
   std::string ext(cut == std::string_view::npos ? trimmed : trimmed.substr(cut + 1));
   if (ext.empty()) ext = "TMP";

@@ -79,7 +79,7 @@ class TWaitCursor {
   TWaitCursor& operator=(const TWaitCursor&) = delete;
 
  private:
-  TCursor FOldCursor;
+  TCursor savedCursor_;
 };
 
 // ---- Paths and temporary files ---------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "convert/Internal.h"
 #include "convert/Smallfun.h"
+#include "platform/Ascii.h"
 #include "platform/DateTime.h"
 #include "platform/NumberFormat.h"
 #include "platform/Text.h"
@@ -44,7 +45,7 @@ void AppendQuoted(std::string& out, std::string_view text) {
 }  // namespace convert
 
 std::string DateTimeToSQLConstant(TDateTime value, const std::string& dataBaseTypeName) {
-  std::string name = platform::UpperCase(convert::TrimView(dataBaseTypeName));
+  std::string name = platform::UpperCase(platform::TrimView(dataBaseTypeName));
   if (name.empty()) name = "ASA";
   if (value == 0.0) return "NULL";
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
@@ -99,8 +100,8 @@ namespace convert {
 void AppendSQLConstant(std::string& out, const Variant& value, const Variant& nullMarker,
                        const std::string& dataBaseTypeName) {
   // The working dialect is only needed for dates; the default is settled on every call.
-  const std::string_view name = TrimView(dataBaseTypeName);
-  const bool defaultWasBlank = TrimView(DefaultDataBaseTypeName).empty();
+  const std::string_view name = platform::TrimView(dataBaseTypeName);
+  const bool defaultWasBlank = platform::TrimView(DefaultDataBaseTypeName).empty();
   if (defaultWasBlank) {
     const std::string upper = platform::UpperCase(name);
     DefaultDataBaseTypeName = upper.empty() ? std::string("ASA") : upper;
@@ -145,7 +146,7 @@ void AppendSQLConstant(std::string& out, const Variant& value, const Variant& nu
       if (!name.empty()) {
         dialect = platform::UpperCase(name);
       } else if (!defaultWasBlank) {
-        dialect = platform::UpperCase(TrimView(DefaultDataBaseTypeName));
+        dialect = platform::UpperCase(platform::TrimView(DefaultDataBaseTypeName));
       }
       out += DateTimeToSQLConstant(value.DoubleValue(), dialect);
       return;
@@ -158,7 +159,7 @@ void AppendSQLConstant(std::string& out, const Variant& value, const Variant& nu
       AppendQuoted(out, ByteToText(static_cast<unsigned char>(value.IntValue() & 0xFF)));
       return;
     case varString:
-      AppendQuoted(out, TrimView(value.Text()));
+      AppendQuoted(out, platform::TrimView(value.Text()));
       return;
     default:
       out += "''";

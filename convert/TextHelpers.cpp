@@ -5,6 +5,7 @@
 
 #include "convert/Internal.h"
 #include "convert/Smallfun.h"
+#include "platform/Ascii.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 
@@ -41,7 +42,7 @@ std::size_t OffsetOfCodePoint(std::string_view s, std::size_t index) {
 }  // namespace convert
 
 std::string FldList_Prepare(const std::string& fieldList) {
-  const std::string t = platform::UpperCase(convert::TrimView(fieldList));
+  const std::string t = platform::UpperCase(platform::TrimView(fieldList));
   if (t.empty()) return std::string();
   std::string out;
   out.reserve(t.size() + 2);
@@ -97,7 +98,7 @@ std::string ListToStrWithSep(const TStrings* list, const std::string& separator,
   for (const std::string& raw : list->Items()) {
     std::string_view item = raw;
     if (trimItems) {
-      item = convert::TrimView(raw);
+      item = platform::TrimView(raw);
       if (item.empty()) continue;
     }
     if (!first) out += separator;
@@ -226,10 +227,10 @@ TDateTime ZnLocalDateTimeToGMT(TDateTime local) {
   return local + bias * (1.0 / 24) * (1.0 / 60);
 }
 
-TWaitCursor::TWaitCursor() : FOldCursor(Screen ? Screen->Cursor() : crDefault) {
+TWaitCursor::TWaitCursor() : savedCursor_(Screen ? Screen->Cursor() : crDefault) {
   if (Screen) Screen->SetCursor(crHourGlass);
 }
 
 TWaitCursor::~TWaitCursor() {
-  if (Screen) Screen->SetCursor(FOldCursor);
+  if (Screen) Screen->SetCursor(savedCursor_);
 }

@@ -5,6 +5,7 @@
 
 #include "convert/Internal.h"
 #include "convert/Smallfun.h"
+#include "platform/Ascii.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/NumberFormat.h"
@@ -133,7 +134,7 @@ Variant VarValFromString(const std::string& text, int type) {
     case varSmallint:
     case varInteger: {
       std::int32_t v = 0;
-      if (platform::TryStrToInt(convert::TrimView(text), v)) return Variant::Integer(v);
+      if (platform::TryStrToInt(platform::TrimView(text), v)) return Variant::Integer(v);
       return Variant::Null();
     }
     case varSingle:
@@ -149,7 +150,7 @@ Variant VarValFromString(const std::string& text, int type) {
       return Variant::Null();
     }
     case varBoolean: {
-      const std::string_view t = convert::TrimView(text);
+      const std::string_view t = platform::TrimView(text);
       if (t.empty()) return Variant::Null();
       char c = t[0];
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);

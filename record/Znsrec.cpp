@@ -9,21 +9,12 @@
 #include <utility>
 
 #include "convert/Smallfun.h"
+#include "platform/Ascii.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 
 namespace znsrec {
 namespace {
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
-}
-
-char AsciiUpper(unsigned char c) {
-  return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
-}
 
 // ";NAME;" as a prepared field list holds it.
 std::string ListKey(const std::string& name) {
@@ -40,15 +31,15 @@ bool ListNames(const std::string& prepared, const TZnFFSField& field) {
 }  // namespace
 
 bool NamesMatch(std::string_view a, std::string_view b) {
-  a = TrimView(a);
-  b = TrimView(b);
+  a = platform::TrimView(a);
+  b = platform::TrimView(b);
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < a.size() && j < b.size()) {
     const auto ca = static_cast<unsigned char>(a[i]);
     const auto cb = static_cast<unsigned char>(b[j]);
     if (ca < 0x80 && cb < 0x80) {
-      if (AsciiUpper(ca) != AsciiUpper(cb)) return false;
+      if (platform::AsciiUpper(a[i]) != platform::AsciiUpper(b[j])) return false;
       ++i;
       ++j;
       continue;
@@ -198,7 +189,7 @@ TZnFFSField* TZnFFSRecord::GetItem(int index) const {
 }
 
 TZnFFSField* TZnFFSRecord::Find(std::string_view name, bool fromBack) const {
-  if (znsrec::TrimView(name).empty()) return nullptr;
+  if (platform::TrimView(name).empty()) return nullptr;
   if (fromBack) {
     for (auto it = Fields.rbegin(); it != Fields.rend(); ++it) {
       if (znsrec::NamesMatch((*it)->Name, name)) return it->get();
