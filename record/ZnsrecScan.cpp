@@ -1,5 +1,5 @@
-// A record's ways in and out: scanning one separated text line into the fields, INSERT
-// and UPDATE text, and storing into a dataset row.
+// Line scanning: one separated text line split into cells and stored into the fields
+// that take part in scanning.
 
 #include <algorithm>
 #include <bit>
@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "convert/Smallfun.h"
+#include "platform/Ascii.h"
 #include "platform/FormatSettings.h"
 #include "platform/NumberFormat.h"
 #include "platform/Text.h"
@@ -14,28 +15,11 @@
 
 namespace {
 
-bool IsBlank(std::string_view s) {
-  return std::all_of(s.begin(), s.end(),
-                     [](char c) { return static_cast<unsigned char>(c) <= 32; });
-}
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
-}
-
 // An empty text value; copying it into a field's Value keeps the capacity of the text
 // the field held before, so that a scan need not allocate for short texts.
 const Variant& BlankString() {
   static const Variant blank = Variant::String(std::string());
   return blank;
-}
-
-// The record writes no null marker: the literal NULL comes from Null values only.
-const Variant& NullMarker() {
-  static const Variant null = Variant::Null();
-  return null;
 }
 
 void StoreText(Variant& value, std::string_view text) {
@@ -73,8 +57,6 @@ std::size_t FindAnyOf3(const char* text, std::size_t pos, std::size_t length, un
 }
 
 }  // namespace
-
-// ---- Line scanning -----------------------------------------------------------------
 
 // Splits as the separator became a line feed and the text were then broken into lines:
 // reading stops at the first NUL; a piece ends at CR, LF or the separator; after a piece
@@ -125,7 +107,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
     SplitCells({}, separator);  // no cells; their buffers are kept for later lines
     return false;
   }
-  if (IsBlank(line)) {
+  if (platform::IsBlank(line)) {
     SplitCells({}, separator);
     for (std::size_t i = 0; i < fieldCount; ++i) {
       TZnFFSField& field = *Fields[i];
@@ -146,14 +128,14 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
       continue;
     }
     const std::string& cell = Cells[static_cast<std::size_t>(CellPos++)];
-    if (IsBlank(cell)) {
+    if (platform::IsBlank(cell)) {
       field.Value = field.DefValue;
       continue;
     }
 
     const std::string_view type = field.Type;
     if (type == "varchar") {
-      StoreText(field.Value, TrimView(cell));
+      StoreText(field.Value, platform::TrimView(cell));
       ++ScanCount;
       continue;
     }
@@ -178,7 +160,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
     }
     if (type == "integer") {
       std::int32_t number = 0;
-      if (platform::TryStrToInt(TrimView(cell), number)) {
+      if (platform::TryStrToInt(platform::TrimView(cell), number)) {
         field.Value = Variant::Integer(number);
         ++ScanCount;
       } else {
@@ -202,124 +184,5 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
       field.Value = std::move(converted);
     }
   }
-  return true;
-}
-
-// ---- SQL text ----------------------------------------------------------------------
-
-std::string TZnFFSRecord::InsertSQL(const std::string& table) const {
-  std::size_t estimate = table.size() + 32;
-  bool any = false;
-  for (const auto& field : Fields) {
-    if (field->NoStore) continue;
-    any = true;
-    // A number takes about 20 characters; a text its own length and its quotes.
-    estimate += field->Name.size() + field->Value.Text().size() + 24;
-  }
-  if (!any) return std::string();
-
-  std::string sql;
-  sql.reserve(estimate);
-  sql += "Insert Into ";
-  sql += table;
-  sql += " \r\n(";
-  bool first = true;
-  for (const auto& field : Fields) {
-    if (field->NoStore) continue;
-    if (!first) sql += " ,";
-    first = false;
-    sql += field->Name;
-  }
-  sql += ") \nValues \r\n(";
-  const Variant& nullMarker = NullMarker();
-  first = true;
-  for (const auto& field : Fields) {
-    if (field->NoStore) continue;
-    if (!first) sql += " ,";
-    first = false;
-    convert::AppendSQLConstant(sql, field->Value, nullMarker, DefaultDataBaseTypeName);
-  }
-  sql += ')';
-  return sql;
-}
-
-std::string TZnFFSRecord::UpdateSQL(const std::string& table, const std::string& where) const {
-  std::string assignments;
-  bool first = true;
-  for (const auto& field : Fields) {
-    if (field->NoStore) continue;
-    if (!first) assignments += " ,";
-    first = false;
-    assignments += field->Name;
-    assignments += " = ";
-    convert::AppendSQLConstant(assignments, field->Value, NullMarker(), DefaultDataBaseTypeName);
-    assignments += " \r\n";
-  }
-  if (assignments.empty()) return std::string();
-
-  std::string sql = "Update " + table + " Set \r\n  " + assignments;
-  if (!IsBlank(where)) {
-    sql += "Where ";
-    sql += where;
-  }
-  return sql;
-}
-
-// ---- Dataset insertion -------------------------------------------------------------
-
-namespace {
-
-// Tries to set or clear a column's read-only flag; the column decides whether it can.
-void TrySetReadOnly(TField& column, bool readOnly) noexcept {
-  try {
-    column.SetReadOnly(readOnly);
-  } catch (...) {
-    // A column that refuses the change simply keeps its flag.
-  }
-}
-
-// Makes a column read-only again when the value has been stored or storing it failed,
-// so that an error never leaves a protected column writable.
-class ReadOnlyRestorer {
- public:
-  explicit ReadOnlyRestorer(TField& column) : column_(column) {}
-  ~ReadOnlyRestorer() { TrySetReadOnly(column_, true); }
-  ReadOnlyRestorer(const ReadOnlyRestorer&) = delete;
-  ReadOnlyRestorer& operator=(const ReadOnlyRestorer&) = delete;
-
- private:
-  TField& column_;
-};
-
-}  // namespace
-
-bool TZnFFSRecord::Insert(TDataSet* dataSet, bool post) {
-  if (dataSet == nullptr || !dataSet->Active()) return false;
-  const TDataSetState state = dataSet->State();
-  const bool began = state != dsEdit && state != dsInsert;
-  if (began) dataSet->Insert();
-
-  bool stored = false;
-  for (const auto& field : Fields) {
-    if (field->NoStore) continue;
-    TField* column = dataSet->FindField(field->Name);
-    if (column == nullptr) continue;
-    if (!column->ReadOnly()) {
-      stored = true;
-      column->SetValue(field->Value);
-      continue;
-    }
-    TrySetReadOnly(*column, false);
-    if (column->ReadOnly()) continue;
-    ReadOnlyRestorer restore(*column);
-    stored = true;
-    column->SetValue(field->Value);
-  }
-
-  if (!stored) {
-    if (began) dataSet->Cancel();
-    return false;
-  }
-  if (post) dataSet->Post();
   return true;
 }
