@@ -73,9 +73,9 @@ inline constexpr const char* kRolledBackNote =
 
 // Deletes the project's earlier rows, then inserts one statement per data line, all in
 // one transaction: a failure rolls everything back and raises with kRolledBackNote.
-RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool FromText);
+RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool fromText);
 // Adds one table row per data line; rows posted before a failure stay.
-RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool FromText);
+RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool fromText);
 
 // The message that ends a run when memory runs out: it names what was being read (the
 // text file, or the workbook while it is converted).
