@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,9 +120,21 @@ class TestDatabase {
   std::unique_ptr<db::Connection> connection_;
 };
 
+inline const char* EngineText(db::Engine engine) {
+  switch (engine) {
+    case db::Engine::SQLite:
+      return "SQLite";
+    case db::Engine::PostgreSQL:
+      return "PostgreSQL";
+    case db::Engine::ODBC:
+      return "ODBC";
+  }
+  return "unknown";
+}
+
 // Name generator for suites parameterised over the engines: "SQLite", "PostgreSQL".
 inline std::string EngineName(const ::testing::TestParamInfo<db::Engine>& info) {
-  return info.param == db::Engine::SQLite ? "SQLite" : "PostgreSQL";
+  return EngineText(info.param);
 }
 
 // Parameterised over both engines; the PostgreSQL cases skip without a server.
@@ -136,3 +149,11 @@ class BothEngines : public ::testing::TestWithParam<db::Engine> {
 };
 
 }  // namespace testsupport
+
+namespace db {
+
+// How GoogleTest shows an engine in its output ("GetParam() = SQLite"), found by
+// argument-dependent lookup.
+inline void PrintTo(Engine engine, std::ostream* os) { *os << testsupport::EngineText(engine); }
+
+}  // namespace db
