@@ -778,6 +778,18 @@ void BeginImmediate(Connection::Impl& c, const ProjectLock& lock) {
   Fail(c, "cannot begin a transaction: " + detail::ErrorText(error));
 }
 
+// A text as a literal that means the same whatever the server's escaping of ordinary
+// literals is: E'' with backslash and quote escaped.
+std::string EscapeLiteral(const std::string& text) {
+  std::string out = "E'";
+  for (char ch : text) {
+    if (ch == '\\') out += '\\';
+    if (ch == '\'') out += '\'';
+    out += ch;
+  }
+  return out + "'";
+}
+
 // The advisory lock of the project, released by the server when the transaction ends.
 // The wait for it is bounded by lock_timeout, which the session has from its options.
 void LockProjectOnServer(Connection::Impl& c, const ProjectLock& lock) {
@@ -788,10 +800,9 @@ void LockProjectOnServer(Connection::Impl& c, const ProjectLock& lock) {
     QSqlQuery q(database);
     q.setForwardOnly(true);
     detail::StatementTimer timer(c);
-    if (q.prepare("SELECT pg_advisory_xact_lock(hashtext(?), hashtext(?))")) {
-      q.bindValue(0, ToQt(lock.table));
-      q.bindValue(1, ToQt(lock.project));
-      if (q.exec()) return;
+    if (q.exec(ToQt("SELECT pg_advisory_xact_lock(hashtext(" + EscapeLiteral(lock.table) +
+                    "), hashtext(" + EscapeLiteral(lock.project) + "))"))) {
+      return;
     }
     error = timer.Error(q.lastError());
     state = q.lastError().nativeErrorCode();
