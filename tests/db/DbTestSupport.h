@@ -171,6 +171,23 @@ inline int ExecQuery(db::Connection& connection, const std::string& sql) {
   return query.ExecSQL();
 }
 
+inline db::ProjectLock LockOf(const std::string& project) { return {"FromExcel", project}; }
+
+// What the run by SQL statements does to the table: the project's rows replaced by
+// `rows` new ones whose Tank is `mark`; ImportProject does it under the project's lock.
+inline void ReplaceRows(db::Connection& c, const std::string& project, const std::string& mark,
+                        int rows) {
+  ExecQuery(c, "Delete From FromExcel  Where Project = " + Literal(project));
+  for (int i = 0; i < rows; ++i) ExecQuery(c, InsertText(mark, project));
+}
+
+inline void ImportProject(db::Connection& c, const std::string& project, const std::string& mark,
+                          int rows) {
+  db::Transaction transaction(c, LockOf(project));
+  ReplaceRows(c, project, mark, rows);
+  transaction.Commit();
+}
+
 // Parameterised over both engines; the PostgreSQL cases skip without a server.
 class BothEngines : public ::testing::TestWithParam<db::Engine> {
  protected:

@@ -23,21 +23,9 @@ using dbtest::Literal;
 using dbtest::Scalar;
 using dbtest::Std;
 
-db::ProjectLock LockOf(const std::string& project) { return {"FromExcel", project}; }
-
-// What the run by SQL statements does to the table, under the project's lock: the
-// project's rows replaced by `rows` new ones whose Tank is `mark`.
-void ReplaceRows(db::Connection& c, const std::string& project, const std::string& mark, int rows) {
-  ExecQuery(c, "Delete From FromExcel  Where Project = " + Literal(project));
-  for (int i = 0; i < rows; ++i) ExecQuery(c, InsertText(mark, project));
-}
-
-void ImportProject(db::Connection& c, const std::string& project, const std::string& mark,
-                   int rows) {
-  db::Transaction transaction(c, LockOf(project));
-  ReplaceRows(c, project, mark, rows);
-  transaction.Commit();
-}
+using dbtest::ImportProject;
+using dbtest::LockOf;
+using dbtest::ReplaceRows;
 
 class ProjectLockTest : public BothEngines {
  protected:
