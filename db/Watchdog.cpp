@@ -155,7 +155,11 @@ bool StartWatchdog(Connection::Impl& c) {
       PluginSharesFunction("qsqlpsql", "PQexec", reinterpret_cast<const void*>(&PQexec));
   if (!shared) return false;
   const QVariant handle = c.db.driver()->handle();
-  if (!handle.isValid() || std::strcmp(handle.typeName(), "PGconn*") != 0) return false;
+  // Qt names the type by its typedef or by the structure behind it.
+  if (!handle.isValid() || (std::strcmp(handle.typeName(), "PGconn*") != 0 &&
+                            std::strcmp(handle.typeName(), "pg_conn*") != 0)) {
+    return false;
+  }
   PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
   if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) return false;
   PGcancel* cancel = PQgetCancel(connection);
