@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "db/Database.h"
 #include "tests/db/DbTestSupport.h"
+#include "tests/platform/TestSupport.h"
 
 namespace {
 
@@ -102,28 +101,6 @@ INSTANTIATE_TEST_SUITE_P(Engines, StoredTextTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
                          dbtest::EngineName);
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // A server whose sessions start with the old escaping of backslashes (as with
 // standard_conforming_strings off in its configuration; here from the client's
 // environment): the session is switched before Qt's driver looks, so backslashes are
@@ -132,8 +109,9 @@ TEST(StoredText, PostgresWithOldEscapingByDefault) {
   TANKLOAD_REQUIRE_PG();
   dbtest::TestDatabase database(db::Engine::PostgreSQL);
   db::CreateSchema(database.connection());
-  ScopedEnv options("PGOPTIONS",
-                    "-c standard_conforming_strings=off -c search_path=" + database.schema());
+  const std::string options =
+      "-c standard_conforming_strings=off -c search_path=" + database.schema();
+  testsupport::ScopedEnv environment("PGOPTIONS", options.c_str());
   db::Connection connection(dbtest::PgConnectionString());
   connection.Open();
   EXPECT_EQ(
