@@ -330,9 +330,12 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
       messages.ShowMessage("Не могу найти файл <" + command.file + ">");
       return 1;
     }
-    connection.Open();
-    if (command.kind == Command::Kind::Show)
+    // Showing a table reads only: the database is opened so and stays as it was.
+    if (command.kind == Command::Kind::Show) {
+      connection.OpenReadOnly();
       return ShowTable(connection, command.file, out, messages);
+    }
+    connection.Open();
 
     db::Query query(connection);
     db::Table table(connection);

@@ -198,9 +198,13 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::stri
   const int lineCount = target.fileLines.Count();
   int added = 0;
   {
-    // The project's old rows and the new ones change together or not at all.
-    db::Transaction transaction(target.connection);
+    // The project's old rows and the new ones change together or not at all, and one
+    // import of the project at a time: a second one waits for the first to end.
+    std::optional<db::Transaction> transaction;
     try {
+      transaction.emplace(
+          target.connection,
+          db::ProjectLock{kImportTable, znsrec::GetAsString(record.ByName("Project"))});
       target.query.SetSQL("Delete From FromExcel " + std::string(" Where Project = ") +
                           znsrec::GetAsSQLConstant(record.ByName("Project")));
       const int deleted = target.query.ExecSQL();
@@ -219,7 +223,7 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::stri
         added += target.query.ExecSQL();
       }
       host.Progress(lineCount, lineCount);
-      transaction.Commit();
+      transaction->Commit();
     } catch (const std::exception& e) {
       // Leaving the block rolls the transaction back before the error goes on.
       ThrowRolledBack(e);

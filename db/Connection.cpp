@@ -5,21 +5,21 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <mutex>
 #include <optional>
 
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QSqlDriver>
 #include <QSqlQuery>
+#include <QStringDecoder>
 #include <QVariant>
 
 #include "db/Database.h"
@@ -35,6 +35,13 @@ std::string ToStd(const QString& s) {
 }
 
 QString ToQt(std::string_view s) {
+  // QString::fromUtf8 takes a byte order mark at the start for a signature and drops it;
+  // inside a cell it is a character like any other.
+  if (s.size() >= 3 && s.substr(0, 3) == "\xEF\xBB\xBF") {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
+  }
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
@@ -182,7 +189,7 @@ constexpr char kSqliteMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
 
 // SQLite URI of a file that must exist already: every byte outside the unreserved set
 // is percent-encoded, so "?", "#" and "%" in a file name keep their meaning.
-QString SqliteUri(const std::string& path) {
+QString SqliteUri(const std::string& path, bool readOnly) {
   static const char* const hex = "0123456789ABCDEF";
   std::string uri = "file:";
   for (unsigned char ch : path) {
@@ -194,7 +201,7 @@ QString SqliteUri(const std::string& path) {
       uri += hex[ch & 15];
     }
   }
-  uri += "?mode=rw";
+  uri += readOnly ? "?mode=ro" : "?mode=rw";
   return ToQt(uri);
 }
 
@@ -242,27 +249,11 @@ void CheckSqliteFile(const Connection::Impl& c) {
 // plugin. Only in the first case is the driver's connection one that our SQLite calls
 // may use: the plugin must resolve SQLite's functions to the very ones we call.
 bool DriverSharesOurSqlite() {
-  static const bool shared = [] {
-    std::string plugin;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void* data) -> int {
-          const char* name = info->dlpi_name;
-          if (name == nullptr || std::strstr(name, "qsqlite") == nullptr) return 0;
-          *static_cast<std::string*>(data) = name;
-          return 1;
-        },
-        &plugin);
-    if (plugin.empty()) return false;
-    void* module = ::dlopen(plugin.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (module == nullptr) return false;
-    using PrepareFn = decltype(&sqlite3_prepare_v2);
-    using StepFn = decltype(&sqlite3_step);
-    const bool same =
-        reinterpret_cast<PrepareFn>(::dlsym(module, "sqlite3_prepare_v2")) == &sqlite3_prepare_v2 &&
-        reinterpret_cast<StepFn>(::dlsym(module, "sqlite3_step")) == &sqlite3_step;
-    ::dlclose(module);
-    return same;
-  }();
+  static const bool shared =
+      detail::PluginSharesFunction("qsqlite", "sqlite3_prepare_v2",
+                                   reinterpret_cast<const void*>(&sqlite3_prepare_v2)) &&
+      detail::PluginSharesFunction("qsqlite", "sqlite3_step",
+                                   reinterpret_cast<const void*>(&sqlite3_step));
   return shared;
 }
 
@@ -294,14 +285,17 @@ void ConfigureSqliteOnce() {
 std::optional<QString> Pragma(Connection::Impl& c, const QString& text) {
   QSqlQuery q(c.db);
   q.setForwardOnly(true);
-  if (!q.exec(text)) Fail(c, detail::ErrorText(q.lastError()));
+  detail::StatementTimer timer(c);
+  if (!q.exec(text)) Fail(c, timer.Error(q.lastError()));
   std::optional<QString> result;
   if (q.next()) result = q.value(0).toString();
   q.finish();
   return result;
 }
 
-void OpenSqlite(Connection::Impl& c, bool create) {
+enum class OpenMode { Write, Create, ReadOnly };
+
+void OpenSqlite(Connection::Impl& c, OpenMode mode) {
   const std::string given = c.settings.Get("Data Source");
   if (given.empty()) {
     throw EDatabaseError(
@@ -311,7 +305,7 @@ void OpenSqlite(Connection::Impl& c, bool create) {
   c.description = "SQLite database " + c.sqlitePath;
 
   bool createdHere = false;
-  if (create) {
+  if (mode == OpenMode::Create) {
     const int fd = ::open(c.sqlitePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       const int err = errno;
@@ -326,34 +320,40 @@ void OpenSqlite(Connection::Impl& c, bool create) {
     CheckSqliteFile(c);
   }
 
+  const bool readOnly = mode == OpenMode::ReadOnly;
   if (!c.db.isValid()) c.db = QSqlDatabase::addDatabase("QSQLITE", ToQt(c.qtName));
-  c.db.setConnectOptions("QSQLITE_OPEN_URI");
-  c.db.setDatabaseName(SqliteUri(c.sqlitePath));
+  c.db.setConnectOptions(readOnly ? "QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY" : "QSQLITE_OPEN_URI");
+  c.db.setDatabaseName(SqliteUri(c.sqlitePath, readOnly));
   try {
     if (!c.db.open()) Fail(c, "cannot open the file: " + detail::ErrorText(c.db.lastError()));
+    // Only settings of this connection follow, and reads: the file stays as it is.
     Pragma(c, QStringLiteral("PRAGMA busy_timeout = %1").arg(c.busyTimeoutMs));
     // Reading the schema makes SQLite check the file beyond its header.
     Pragma(c, "SELECT count(*) FROM sqlite_master");
     Pragma(c, "PRAGMA foreign_keys = ON");
-    // Write-ahead logging: readers never wait for the writer, and a process killed in
-    // the middle of a write leaves the last committed state. NORMAL synchronisation is
-    // safe against a killed process in this mode. Where the file system cannot hold the
-    // shared index of the log (network shares), the rollback journal stays and every
-    // commit is synced to disk.
-    // A file that cannot be switched now (read-only, or busy in another program) keeps
-    // its journal.
-    std::optional<QString> mode;
-    try {
-      mode = Pragma(c, "PRAGMA journal_mode = WAL");
-    } catch (const EDatabaseError&) {
+    // A database made here uses write-ahead logging: readers never wait for the writer,
+    // and a process killed in the middle of a write leaves the last committed state.
+    // Where the file system cannot hold the shared index of the log (network shares),
+    // the rollback journal stays. Any other file keeps the journal its owner chose:
+    // switching it would rewrite its header and leave files beside it for good.
+    std::optional<QString> journal;
+    if (createdHere) {
+      try {
+        journal = Pragma(c, "PRAGMA journal_mode = WAL");
+      } catch (const EDatabaseError&) {
+      }
+    } else {
+      journal = Pragma(c, "PRAGMA journal_mode");
     }
-    if (mode && mode->compare("wal", Qt::CaseInsensitive) == 0) {
+    // NORMAL synchronisation is safe against a killed process with the log; the rollback
+    // journal syncs every commit.
+    if (journal && journal->compare("wal", Qt::CaseInsensitive) == 0) {
       Pragma(c, "PRAGMA synchronous = NORMAL");
     } else {
       Pragma(c, "PRAGMA synchronous = FULL");
     }
     Pragma(c, "PRAGMA cache_size = -16384");
-    c.sqlite = NativeSqlite(c.db);
+    c.sqlite = readOnly ? nullptr : NativeSqlite(c.db);
   } catch (...) {
     c.db.close();
     if (createdHere) ::unlink(c.sqlitePath.c_str());
@@ -429,6 +429,46 @@ int PositiveNumber(const Connection::Impl& c, const std::string& name, int def, 
   return value;
 }
 
+// A value of libpq's connection string: in single quotes, with backslash and quote
+// escaped.
+std::string ConninfoValue(const std::string& value) {
+  std::string out = "'";
+  for (char ch : value) {
+    if (ch == '\\' || ch == '\'') out += '\\';
+    out += ch;
+  }
+  return out + "'";
+}
+
+// libpq's options for the session. The session settings go to the server with the
+// login, so they hold from the first statement on: Qt's driver decides at open whether
+// a backslash in a text must be doubled, by asking the server, and would double it for
+// good when the server's default were the old escaping.
+//  - standard_conforming_strings: a backslash is an ordinary character in a literal, as
+//    in the import's statements, which quote texts by doubling quotes only;
+//  - lock_timeout: a table or row that another session holds locked gives an error
+//    after the same wait as a locked SQLite file, instead of a window that hangs;
+//  - default_transaction_read_only for a read-only connection.
+// Options from the environment (PGOPTIONS), which a given "options" would replace, come
+// first; ours follow and win. TCP keepalives let the system notice a server that
+// vanished from the network while a statement waits for it.
+std::string PostgresOptions(const Connection::Impl& c, int connectTimeout) {
+  std::string options;
+  if (const char* env = std::getenv("PGOPTIONS"); env != nullptr && *env != '\0') {
+    options = std::string(env) + " ";
+  }
+  options += "-c standard_conforming_strings=on -c lock_timeout=" + std::to_string(c.busyTimeoutMs);
+  if (c.readOnly) options += " -c default_transaction_read_only=on";
+  // Qt's driver turns every ";" into a blank before it passes the text on.
+  for (char& ch : options) {
+    if (ch == ';') ch = ' ';
+  }
+  return "connect_timeout=" + std::to_string(connectTimeout) +
+         ";keepalives=1;keepalives_idle=60;keepalives_interval=10;keepalives_count=6"
+         ";options=" +
+         ConninfoValue(options);
+}
+
 void OpenPostgres(Connection::Impl& c) {
   const ServerSettings s = PostgresSettings(c.settings);
   if (s.database.empty()) {
@@ -452,17 +492,16 @@ void OpenPostgres(Connection::Impl& c) {
   c.db.setUserName(ToQt(s.user));
   c.db.setPassword(ToQt(c.password));
   const int timeout = PositiveNumber(c, "Connect Timeout", 15, 3600);
-  c.db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
+  c.db.setConnectOptions(ToQt(PostgresOptions(c, timeout)));
   if (!c.db.open()) {
     Fail(c, "cannot connect: " + detail::ErrorText(c.db.lastError()));
   }
   try {
-    // The statements of the import quote texts by doubling quotes only; a backslash
-    // must stay an ordinary character whatever the server's configuration says.
-    Pragma(c, "SET standard_conforming_strings = on");
-    // A table or row that another session holds locked gives an error after the same
-    // wait as a locked SQLite file, instead of a window that hangs.
-    Pragma(c, QStringLiteral("SET lock_timeout = %1").arg(c.busyTimeoutMs));
+    // Without the session's handle the server enforces the timeout itself, as long as
+    // it runs.
+    if (c.commandTimeoutS > 0 && !detail::StartWatchdog(c)) {
+      Pragma(c, QStringLiteral("SET statement_timeout = %1").arg(c.commandTimeoutS * 1000LL));
+    }
   } catch (...) {
     c.db.close();
     throw;
@@ -506,6 +545,8 @@ Connection::Connection(const std::string& connectionString) : impl_(std::make_un
   c.qtName = "tankload-db-" + std::to_string(++connectionCounter);
   // Milliseconds to wait for a lock that another connection holds.
   c.busyTimeoutMs = PositiveNumber(c, "Busy Timeout", 5000, 3600000);
+  // Seconds a statement may take (ADO's name and default; 0 for no limit).
+  c.commandTimeoutS = PositiveNumber(c, "Command Timeout", 30, 86400);
   const std::string provider = c.settings.Get("Provider");
   const std::string key = detail::AsciiUpper(provider);
   if (key.empty()) {
@@ -552,12 +593,14 @@ Connection::~Connection() {
   }
 }
 
-void Connection::Open(bool createSqliteFile) {
-  Impl& c = *impl_;
+namespace {
+
+void OpenConnection(Connection::Impl& c, OpenMode mode) {
   if (c.open) return;
+  c.readOnly = mode == OpenMode::ReadOnly;
   switch (c.engine) {
     case Engine::SQLite:
-      OpenSqlite(c, createSqliteFile);
+      OpenSqlite(c, mode);
       break;
     case Engine::PostgreSQL:
       OpenPostgres(c);
@@ -569,14 +612,25 @@ void Connection::Open(bool createSqliteFile) {
   c.open = true;
 }
 
+}  // namespace
+
+void Connection::Open(bool createSqliteFile) {
+  OpenConnection(*impl_, createSqliteFile ? OpenMode::Create : OpenMode::Write);
+}
+
+void Connection::OpenReadOnly() { OpenConnection(*impl_, OpenMode::ReadOnly); }
+
 void Connection::Close() {
   Impl& c = *impl_;
   // Prepared statements belong to the session that ends here.
   for (detail::StatementHolder* h : c.holders) h->DropStatements();
   c.sqlite = nullptr;
+  c.watchdog.reset();
   if (c.db.isValid() && c.db.isOpen()) c.db.close();
   c.open = false;
 }
+
+bool Connection::ReadOnly() const { return impl_->readOnly; }
 
 bool Connection::Connected() const { return impl_->open && impl_->db.isOpen(); }
 
@@ -666,8 +720,9 @@ int Query::ExecSQL() {
     q.query.emplace(database);
     q.query->setForwardOnly(true);
   }
+  detail::StatementTimer timer(connection);
   if (!q.query->exec(detail::ToQt(q.sql))) {
-    const std::string error = detail::ErrorText(q.query->lastError());
+    const std::string error = timer.Error(q.query->lastError());
     q.query->finish();
     Fail(connection, error + " (statement: " + detail::StatementStart(q.sql) + ")");
   }
@@ -684,11 +739,104 @@ void Query::Close() {
 
 // ---- Transaction ----
 
-Transaction::Transaction(Connection& connection) : connection_(connection) {
-  QSqlDatabase& database = detail::OpenDatabase(*connection_.impl_);
+namespace {
+
+void Begin(Connection::Impl& c) {
+  QSqlDatabase& database = detail::OpenDatabase(c);
+  detail::StatementTimer timer(c);
   if (!database.transaction()) {
-    Fail(*connection_.impl_,
-         "cannot begin a transaction: " + detail::ErrorText(database.lastError()));
+    Fail(c, "cannot begin a transaction: " + timer.Error(database.lastError()));
+  }
+}
+
+// "5 s", "1.5 s", "300 ms".
+std::string WaitText(int ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  if (ms > 1000 && ms % 100 == 0) {
+    return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
+  }
+  return std::to_string(ms) + " ms";
+}
+
+[[noreturn]] void FailLocked(const Connection::Impl& c, const ProjectLock& lock,
+                             const std::string& holder) {
+  Fail(c, "cannot start the import of project \"" + lock.project + "\" into \"" + lock.table +
+              "\": " + holder + "; gave up waiting after " + WaitText(c.busyTimeoutMs) +
+              " (\"Busy Timeout\"); nothing was changed");
+}
+
+// SQLite's one writer: BEGIN IMMEDIATE takes the write lock of the file at once, waiting
+// for another writer up to the busy timeout.
+void BeginImmediate(Connection::Impl& c, const ProjectLock& lock) {
+  QSqlQuery q(detail::OpenDatabase(c));
+  if (q.exec("BEGIN IMMEDIATE")) return;
+  const QSqlError error = q.lastError();
+  const int code = error.nativeErrorCode().toInt();
+  if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED) {
+    FailLocked(c, lock, "another import or program is writing to the database");
+  }
+  Fail(c, "cannot begin a transaction: " + detail::ErrorText(error));
+}
+
+// A text as a literal that means the same whatever the server's escaping of ordinary
+// literals is: E'' with backslash and quote escaped.
+std::string EscapeLiteral(const std::string& text) {
+  std::string out = "E'";
+  for (char ch : text) {
+    if (ch == '\\') out += '\\';
+    if (ch == '\'') out += '\'';
+    out += ch;
+  }
+  return out + "'";
+}
+
+// The advisory lock of the project, released by the server when the transaction ends.
+// The wait for it is bounded by lock_timeout, which the session has from its options.
+void LockProjectOnServer(Connection::Impl& c, const ProjectLock& lock) {
+  QSqlDatabase& database = detail::OpenDatabase(c);
+  std::string error;
+  QString state;
+  {
+    QSqlQuery q(database);
+    q.setForwardOnly(true);
+    detail::StatementTimer timer(c);
+    if (q.exec(ToQt("SELECT pg_advisory_xact_lock(hashtext(" + EscapeLiteral(lock.table) +
+                    "), hashtext(" + EscapeLiteral(lock.project) + "))"))) {
+      return;
+    }
+    error = timer.Error(q.lastError());
+    state = q.lastError().nativeErrorCode();
+  }
+  {
+    detail::StatementTimer timer(c);
+    database.rollback();
+  }
+  // 55P03: lock_not_available.
+  if (state == "55P03") FailLocked(c, lock, "another import of this project is still running");
+  Fail(c, "cannot lock the project for the import: " + error);
+}
+
+}  // namespace
+
+Transaction::Transaction(Connection& connection) : connection_(connection) {
+  Begin(*connection_.impl_);
+}
+
+Transaction::Transaction(Connection& connection, const ProjectLock& lock)
+    : connection_(connection) {
+  Connection::Impl& c = *connection_.impl_;
+  switch (c.engine) {
+    case Engine::SQLite:
+      BeginImmediate(c, lock);
+      break;
+    case Engine::PostgreSQL:
+      Begin(c);
+      LockProjectOnServer(c, lock);
+      break;
+    case Engine::ODBC:
+      // No lock that all engines behind ODBC understand: a plain transaction.
+      Begin(c);
+      break;
   }
 }
 
@@ -696,6 +844,7 @@ Transaction::~Transaction() {
   if (done_) return;
   try {
     Connection::Impl& c = *connection_.impl_;
+    detail::StatementTimer timer(c);
     if (c.open && c.db.isOpen()) c.db.rollback();
   } catch (...) {
     // A destructor must not throw; the rollback's own failure has nowhere to go.
@@ -706,8 +855,9 @@ void Transaction::Commit() {
   Connection::Impl& c = *connection_.impl_;
   if (done_) return;
   QSqlDatabase& database = detail::OpenDatabase(c);
+  detail::StatementTimer timer(c);
   if (!database.commit()) {
-    Fail(c, "cannot commit the transaction: " + detail::ErrorText(database.lastError()));
+    Fail(c, "cannot commit the transaction: " + timer.Error(database.lastError()));
   }
   done_ = true;
 }

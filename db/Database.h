@@ -32,6 +32,17 @@ enum class Engine { SQLite, PostgreSQL, ODBC };
 
 // One open database. Errors raise EDatabaseError with a message that names the database
 // (never its password) and the cause.
+//
+// Keys of the connection string read besides the location and the login:
+//   "Busy Timeout"     milliseconds to wait for a lock that another connection holds
+//                      (default 5000): SQLite's busy timeout, PostgreSQL's lock_timeout.
+//   "Connect Timeout"  seconds to wait for a PostgreSQL server to answer (default 15).
+//   "Command Timeout"  seconds one statement may take on PostgreSQL (default 30; 0 for no
+//                      limit): the statement is then cancelled and fails with an error that
+//                      names this key. A server that does not answer the cancel request
+//                      within a few seconds more loses the connection instead.
+// PostgreSQL sessions also ask for TCP keepalives, so that a server that vanished from the
+// network is noticed by the operating system.
 class Connection {
  public:
   explicit Connection(const std::string& connectionString);
@@ -42,9 +53,16 @@ class Connection {
   // Opens the database. An SQLite file is never created or overwritten, except that
   // `createSqliteFile` true (the create-database command) makes a new, empty file and
   // refuses one that exists already.
+  // A database that the program did not create keeps its journal: opening it writes
+  // nothing to the file; only a file made here is switched to write-ahead logging.
   void Open(bool createSqliteFile = false);
+  // Opens the database for reading only: an SQLite file is opened read-only (it may lie
+  // in a directory that cannot be written) and stays byte for byte as it was; a
+  // PostgreSQL session refuses to write.
+  void OpenReadOnly();
   void Close();
   bool Connected() const;
+  bool ReadOnly() const;
   Engine engine() const;
   std::string Describe() const;  // e.g. "SQLite database /path/dunvik.mdb"
   // The Qt connection, for the grid's model. Valid while the connection is open.
@@ -107,11 +125,27 @@ class Table : public TDataSet {
   std::unique_ptr<Impl> impl_;
 };
 
+// The rows of one project of one table, as an import replaces them.
+struct ProjectLock {
+  std::string table;
+  std::string project;
+};
+
 // Begins a transaction; rolls back in its destructor unless committed. Never throws
 // from the destructor.
 class Transaction {
  public:
   explicit Transaction(Connection& connection);
+  // Begins a transaction that holds the lock of one project until it ends, so that two
+  // imports of the same project run one after the other. The second one waits for the
+  // first up to the "Busy Timeout" and then fails with a message that says so, having
+  // changed nothing.
+  // SQLite has one writer per file: the transaction begins IMMEDIATE, i.e. with the write
+  // lock of the whole file. PostgreSQL: a transaction-level advisory lock with the two
+  // keys hashtext(table) and hashtext(project) (the table name as given, the project's
+  // text as stored), i.e. pg_advisory_xact_lock(hashtext('FromExcel'), hashtext('P'));
+  // imports of other projects do not wait for it.
+  Transaction(Connection& connection, const ProjectLock& lock);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;

@@ -2,6 +2,8 @@
 // Private details shared by the sources of the database layer: the state behind a
 // Connection and the helpers that turn Qt errors into EDatabaseError.
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,10 @@ struct StatementHolder {
   ~StatementHolder() = default;
 };
 
+// Cancels a statement of a PostgreSQL session that runs longer than its time (see
+// Watchdog.cpp).
+class Watchdog;
+
 }  // namespace detail
 
 struct Connection::Impl {
@@ -42,12 +48,16 @@ struct Connection::Impl {
   std::string password;     // kept to scrub it from any text we pass on
   std::string sqlitePath;   // absolute path of the SQLite file
   int busyTimeoutMs = 5000;
+  int commandTimeoutS = 30;  // 0: no limit
+  bool readOnly = false;
   bool open = false;
   QSqlDatabase db;
   // The SQLite connection behind `db` while it is open, when the statements of the
   // import may run on it directly; null otherwise (then everything goes through Qt).
   sqlite3* sqlite = nullptr;
   std::vector<detail::StatementHolder*> holders;
+  // Watches the statements of a PostgreSQL session with a command timeout; null otherwise.
+  std::shared_ptr<detail::Watchdog> watchdog;
 };
 
 namespace detail {
@@ -89,6 +99,34 @@ std::string SqliteErrorText(sqlite3* handle);
 // Makes SQLite take its memory from the free lists of the database layer; false when
 // SQLite was in use already (it then keeps the C library's allocator).
 bool UseSqliteMemory();
+
+// The time of one statement that may block on the server: from construction to the end
+// of the scope (or Expired). When the statement outlives the command timeout, the
+// watchdog cancels it, and Error describes its failure by the timeout.
+class StatementTimer {
+ public:
+  explicit StatementTimer(Connection::Impl& c);
+  ~StatementTimer();
+  StatementTimer(const StatementTimer&) = delete;
+  StatementTimer& operator=(const StatementTimer&) = delete;
+  // Ends the watch; true when the watchdog cancelled the statement.
+  bool Expired();
+  // The engine's message of a failed statement, or the timeout's when it was cancelled.
+  std::string Error(const QSqlError& error);
+
+ private:
+  Connection::Impl& connection_;
+  std::uint64_t ticket_ = 0;
+  bool expired_ = false;
+};
+
+// Starts watching the session of an open PostgreSQL connection when it has a command
+// timeout; false when the driver's session cannot be reached (see Watchdog.cpp).
+bool StartWatchdog(Connection::Impl& c);
+
+// Whether the Qt driver plugin whose file name contains `plugin` calls `symbol` of the
+// very library that this program links, where `ours` is that function's address.
+bool PluginSharesFunction(const char* plugin, const char* symbol, const void* ours);
 
 // Owns a prepared SQLite statement and finalises it.
 struct StatementDeleter {

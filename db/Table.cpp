@@ -436,9 +436,10 @@ struct Table::Impl final : detail::StatementHolder {
   QSqlQuery Run(QSqlDatabase& db, const QString& sql, const QVariantList& args) const {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql)) Fail(detail::ErrorText(q.lastError()));
+    detail::StatementTimer timer(detail::ConnectionOf(*this));
+    if (!q.prepare(sql)) Fail(timer.Error(q.lastError()));
     for (int i = 0; i < args.size(); ++i) q.bindValue(i, args[i]);
-    if (!q.exec()) Fail(detail::ErrorText(q.lastError()));
+    if (!q.exec()) Fail(timer.Error(q.lastError()));
     return q;
   }
   void LoadSqliteColumns(QSqlDatabase& db);
@@ -597,7 +598,8 @@ QSqlQuery& Table::Impl::InsertStatement(QSqlDatabase& db, const std::vector<bool
   if (it != inserts.end()) return it->second;
   QSqlQuery q(db);
   q.setForwardOnly(true);
-  if (!q.prepare(InsertSql(db, written))) Fail(detail::ErrorText(q.lastError()));
+  detail::StatementTimer timer(detail::ConnectionOf(*this));
+  if (!q.prepare(InsertSql(db, written))) Fail(timer.Error(q.lastError()));
   return inserts.emplace(written, std::move(q)).first->second;
 }
 
@@ -625,8 +627,9 @@ void Table::Impl::PostQt(QSqlDatabase& db) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (mask[i]) q.bindValue(position++, fields[i]->QtBound());
   }
+  detail::StatementTimer timer(detail::ConnectionOf(*this));
   if (!q.exec()) {
-    const std::string error = detail::ErrorText(q.lastError());
+    const std::string error = timer.Error(q.lastError());
     q.finish();
     Fail(error);
   }

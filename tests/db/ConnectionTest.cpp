@@ -171,6 +171,11 @@ TEST(Connection, RefusesUnknownOrMissingProvider) {
       {"missing", "Data Source=a.db;Password=pw123", "names no database provider"},
       {"bad busy timeout", "Provider=SQLite;Data Source=a;Busy Timeout=soon;Password=pw123",
        "\"Busy Timeout\" must be a whole number"},
+      {"bad command timeout",
+       "Provider=PostgreSQL;Data Source=h/d;Command Timeout=-1;Password=pw123",
+       "\"Command Timeout\" must be a whole number from 0 to 86400"},
+      {"command timeout too long", "Provider=SQLite;Data Source=a;Command Timeout=86401",
+       "\"Command Timeout\" must be a whole number from 0 to 86400"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -15,26 +15,11 @@ using dbtest::BothEngines;
 using dbtest::Scalar;
 using dbtest::Std;
 
-// A text as a literal of the import's statements: quotes doubled, nothing else escaped.
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (char ch : text) {
-    out += ch;
-    if (ch == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
-// An INSERT in the layout of the generated statements.
-std::string InsertText(const std::string& tank, const std::string& project) {
-  return "Insert Into FromExcel \r\n(Tank ,Volume ,Project) \nValues \r\n(" + Literal(tank) +
-         " ,12.5000000 ," + Literal(project) + ")";
-}
+using dbtest::InsertText;
+using dbtest::Literal;
 
 int Exec(db::Connection& connection, const std::string& sql) {
-  db::Query query(connection);
-  query.SetSQL(sql);
-  return query.ExecSQL();
+  return dbtest::ExecQuery(connection, sql);
 }
 
 class QueryTest : public BothEngines {
