@@ -20,6 +20,7 @@
 #include <QVariant>
 
 #include "db/Database.h"
+#include "tests/support/TestSupport.h"
 
 namespace dbtest {
 
@@ -67,13 +68,7 @@ inline std::string PgConnectionString() {
   return v ? v : "";
 }
 
-#define TANKLOAD_REQUIRE_PG()                                                           \
-  do {                                                                                  \
-    if (::dbtest::PgConnectionString().empty()) {                                       \
-      GTEST_SKIP() << "TANKLOAD_TEST_PG is not set: no PostgreSQL server to test with " \
-                      "(scripts/pg-start starts one)";                                  \
-    }                                                                                   \
-  } while (0)
+// TANKLOAD_REQUIRE_PG() comes from the shared test support.
 
 inline std::string Std(const QString& s) { return s.toUtf8().toStdString(); }
 
