@@ -740,6 +740,7 @@ def lock_trials(suite, engine, sql, table, cases):
                                f"{'process' if engine.name == 'SQLite' else 'session'}")
     for name, statements, journal, through_table, release_after, expect in cases:
         summary, full = table if through_table else sql
+        args = ["--from-text", summary] + (["--through-table"] if through_table else [])
         mode = f", {journal} journal" if journal else ""
         scenario.case = f"{name}, {'table' if through_table else 'SQL'} run{mode}"
         # Held to the end: a short wait that ends in a message. Released: a wait long
