@@ -11,9 +11,9 @@
 
 namespace {
 
-using dbtest::BothEngines;
-using dbtest::Scalar;
-using dbtest::Std;
+using testsupport::BothEngines;
+using testsupport::Scalar;
+using testsupport::Std;
 
 using dbtest::InsertText;
 using dbtest::Literal;
@@ -219,7 +219,7 @@ TEST_P(QueryTest, LockHeldByAnotherConnection) {
   waiter.Open();
   if (GetParam() == db::Engine::PostgreSQL) {
     for (db::Connection* c : {&holder, &waiter}) {
-      dbtest::Exec(c->Database(), "SET search_path TO " + db_->schema());
+      testsupport::Exec(c->Database(), "SET search_path TO " + db_->schema());
     }
   }
   {
@@ -254,6 +254,6 @@ TEST_P(QueryTest, LockHeldByAnotherConnection) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, QueryTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         dbtest::EngineName);
+                         testsupport::EngineName);
 
 }  // namespace
