@@ -218,6 +218,14 @@ TEST_P(TableTest, RefusedPostKeepsTheRow) {
                                                           : "violates not-null constraint"),
             std::string::npos)
       << message;
+  try {
+    table_->Post();
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    // SQLITE_CONSTRAINT_NOTNULL; not_null_violation.
+    EXPECT_EQ(e.EngineCode(), GetParam() == db::Engine::SQLite ? "1299" : "23502");
+    EXPECT_NE(message.find(e.EngineMessage()), std::string::npos) << e.EngineMessage();
+  }
   EXPECT_EQ(table_->State(), dsInsert);
   Field("Code").SetValue("fixed");
   table_->Post();
