@@ -44,7 +44,4 @@ std::unique_ptr<Backend> MakeSqliteBackend(Connection::Impl& c);
 // The back end over Qt SQL for any open connection.
 std::unique_ptr<Backend> MakeQtBackend(Connection::Impl& c);
 
-// The message suffix that names a failed statement: " (statement: <start>)".
-std::string StatementNote(const std::string& sql);
-
 }  // namespace db::detail

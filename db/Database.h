@@ -3,8 +3,8 @@
 // that executes statements and reports rows affected, a table dataset that the record
 // model stores into, a transaction guard, the schema of the import tables and a table
 // written out as text.
-// The import runs and the command line see only these classes. The one user of Qt SQL
-// outside db/ is the window: its grid is a QTableView over a QSqlTableModel on the
+// The import runs and the command line see only these classes. In the program, the one
+// user of Qt SQL outside db/ is the window: its grid is a QTableView over a QSqlTableModel on the
 // connection that Connection::Database() hands out, and the grid's delegate reads the
 // model's column types (app/MainWindow.cpp, app/GridDelegate.cpp).
 

@@ -7,7 +7,6 @@
 #include <QStringDecoder>
 #include <QVariant>
 
-#include "db/Backend.h"
 #include "db/Internal.h"
 
 namespace db::detail {

@@ -72,6 +72,8 @@ std::string Scrub(std::string text, const std::string& password);
 // The first characters of a statement for a message: line breaks and tabs shown as
 // blanks, cut at a character boundary with "..." when longer than `limit` bytes.
 std::string StatementStart(std::string_view sql, std::size_t limit = 160);
+// The message suffix that names a failed statement: " (statement: <start>)".
+std::string StatementNote(const std::string& sql);
 
 // The engine's own code and text of a failure (see EDatabaseError).
 struct EngineError {

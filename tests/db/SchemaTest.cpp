@@ -154,6 +154,30 @@ TEST_P(SchemaTest, NeedsAnOpenConnection) {
   db_->Reopen();
 }
 
+// A database that refuses the tables: the error carries the engine's code, and nothing
+// is left behind.
+TEST_P(SchemaTest, RefusalByTheDatabaseCarriesTheEngineCode) {
+  db::Connection reader(db_->ConnectionString());
+  reader.OpenReadOnly();
+  if (!db_->schema().empty()) {
+    testsupport::Exec(reader.Database(), "SET search_path TO " + db_->schema());
+  }
+  try {
+    db::CreateSchema(reader);
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    if (GetParam() == db::Engine::SQLite) {
+      EXPECT_EQ(std::stoi(e.EngineCode()) & 0xff, 8) << e.EngineCode();  // SQLITE_READONLY
+      EXPECT_NE(e.EngineMessage().find("readonly database"), std::string::npos)
+          << e.EngineMessage();
+    } else {
+      EXPECT_EQ(e.EngineCode(), "25006");  // read_only_sql_transaction
+    }
+    EXPECT_NE(std::string(e.what()).find(e.EngineMessage()), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(TableExists("FromExcel"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, SchemaTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
                          testsupport::EngineName);
