@@ -6,12 +6,6 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QVariant>
 
 #include "app/ImportRuns.h"
 #include "convert/Smallfun.h"
@@ -143,64 +137,11 @@ class CommandLineHost : public ImportHost {
   bool progressShown_ = false;
 };
 
-QString CellText(const QVariant& value) {
-  if (value.isNull()) return {};
-  QString text;
-  switch (value.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-      text = QString::number(value.toDouble(), 'g', 15);
-      break;
-    default:
-      text = value.toString();
-  }
-  // One line per row, one cell per tab.
-  for (QChar& c : text) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  }
-  return text;
-}
-
 int ShowTable(db::Connection& connection, const std::string& name, std::ostream& out,
               StreamMessages& messages) {
-  QSqlDatabase database = connection.Database();
-  const QString wanted = QString::fromStdString(name);
-  QString table;
-  for (const QString& t : database.tables(QSql::Tables)) {
-    if (t.compare(wanted, Qt::CaseInsensitive) == 0) {
-      table = t;
-      break;
-    }
-  }
-  if (table.isEmpty()) {
-    messages.ShowMessage("Таблица <" + name + "> не найдена");
-    return 1;
-  }
-  const QSqlRecord columns = database.record(table);
-  QString sql =
-      "SELECT * FROM " + database.driver()->escapeIdentifier(table, QSqlDriver::TableName);
-  if (const int id = columns.indexOf("ID"); id >= 0) {
-    sql += " ORDER BY " +
-           database.driver()->escapeIdentifier(columns.fieldName(id), QSqlDriver::FieldName);
-  }
-  QSqlQuery query(database);
-  query.setForwardOnly(true);
-  if (!query.exec(sql)) {
-    throw EDatabaseError("Не могу прочитать таблицу " + name + ": " +
-                         query.lastError().text().toStdString());
-  }
-  const QSqlRecord shape = query.record();
-  QStringList header;
-  for (int i = 0; i < shape.count(); ++i) header << shape.fieldName(i);
-  out << header.join('\t').toStdString() << '\n';
-  QStringList cells;
-  while (query.next()) {
-    cells.clear();
-    for (int i = 0; i < shape.count(); ++i) cells << CellText(query.value(i));
-    out << cells.join('\t').toStdString() << '\n';
-  }
-  out.flush();
-  return 0;
+  if (db::WriteTable(connection, name, out)) return 0;
+  messages.ShowMessage("Таблица <" + name + "> не найдена");
+  return 1;
 }
 
 }  // namespace

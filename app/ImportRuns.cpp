@@ -1,7 +1,6 @@
 #include "app/ImportRuns.h"
 
-#include <sys/stat.h>
-
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -12,6 +11,7 @@
 #include "db/Database.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/NumberFormat.h"
 #include "platform/Text.h"
 #include "record/Znsrec.h"
@@ -47,18 +47,13 @@ constexpr int kProgressStep = 1024;
 // Rows posted per transaction by the table run on SQLite.
 constexpr int kTableBatch = 2000;
 
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 // Steps shared by both runs: the text file (svod.txt, or a workbook chosen and saved as
 // text), loaded into the line list. Returns Completed when the lines are loaded. `path`
 // names what is being read: the text file, or the workbook while it is converted.
-RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool FromText, std::string& path) {
-  if (FromText) {
+RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool fromText, std::string& path) {
+  if (fromText) {
     path = target.textFile.empty() ? host.ProgramDirectory() + "svod.txt" : target.textFile;
-    if (!FileExists(path)) {
+    if (!platform::FileExists(path)) {
       host.ShowMessage("Не могу найти файл <" + path + ">");
       return RunEnd::FileMissing;
     }
@@ -133,16 +128,31 @@ bool ScanDataLine(TZnFFSRecord& record, const LineFields& f, const std::string& 
   return znsrec::GetIsNull(f.columnB);
 }
 
-RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::string& source);
-RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool FromText, std::string& source);
-// Rethrows the error of a rolled-back run with the note that nothing was changed.
-[[noreturn]] void ThrowRolledBack(const std::exception& e) {
-  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw RolledBackOutOfMemory();
-  const std::string message = std::string(e.what()) + kRolledBackNote;
-  if (dynamic_cast<const EDatabaseError*>(&e) != nullptr) throw EDatabaseError(message);
-  if (dynamic_cast<const EFileError*>(&e) != nullptr) throw EFileError(message);
-  if (dynamic_cast<const EConvertError*>(&e) != nullptr) throw EConvertError(message);
-  throw Exception(message);
+RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::string& source);
+RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, std::string& source);
+// Rethrows `error` with `note` added to its message. Errors of the program keep their type
+// and what they carry; any other error becomes an Exception with its message and the note.
+[[noreturn]] void RethrowWithNote(const std::exception_ptr& error, const std::string& note) {
+  try {
+    std::rethrow_exception(error);
+  } catch (Exception& e) {
+    e.AppendNote(note);
+    throw;
+  } catch (const std::exception& e) {
+    throw Exception(std::string(e.what()) + note);
+  }
+}
+
+// Rethrows the error in flight, of a rolled-back run, with the note that nothing was
+// changed.
+[[noreturn]] void RethrowRolledBack() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw RolledBackOutOfMemory();
+  } catch (...) {
+    RethrowWithNote(std::current_exception(), kRolledBackNote);
+  }
 }
 
 }  // namespace
@@ -170,24 +180,24 @@ std::string LogLines(const std::string& text, bool trailingBreak) {
   return out;
 }
 
-RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool FromText) {
+RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool fromText) {
   return WithMemoryMessage(
-      [&](std::string& source) { return RunBySQL(host, target, FromText, source); });
+      [&](std::string& source) { return RunBySQL(host, target, fromText, source); });
 }
 
-RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool FromText) {
+RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool fromText) {
   return WithMemoryMessage(
-      [&](std::string& source) { return RunThroughTable(host, target, FromText, source); });
+      [&](std::string& source) { return RunThroughTable(host, target, fromText, source); });
 }
 
 namespace {
 
-RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::string& source) {
+RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::string& source) {
   TWaitCursor waitCursor;
   const TDateTime start = host.Now();
   // The line list is empty between runs, also after a failed load.
   ScopeExit clearLines([&] { target.fileLines.Clear(); });
-  if (RunEnd end = LoadSource(host, target, FromText, source); end != RunEnd::Completed) return end;
+  if (RunEnd end = LoadSource(host, target, fromText, source); end != RunEnd::Completed) return end;
 
   if (target.query.Active()) target.query.Close();
   host.ClearLog();
@@ -224,9 +234,9 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::stri
       }
       host.Progress(lineCount, lineCount);
       transaction->Commit();
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
       // Leaving the block rolls the transaction back before the error goes on.
-      ThrowRolledBack(e);
+      RethrowRolledBack();
     }
   }
   LogSummary(host, target.fileLines, added, start, host.Now());
@@ -238,11 +248,11 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool FromText, std::stri
   return RunEnd::Completed;
 }
 
-RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool FromText, std::string& source) {
+RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, std::string& source) {
   TWaitCursor waitCursor;
   const TDateTime start = host.Now();
   ScopeExit clearLines([&] { target.fileLines.Clear(); });
-  if (RunEnd end = LoadSource(host, target, FromText, source); end != RunEnd::Completed) return end;
+  if (RunEnd end = LoadSource(host, target, fromText, source); end != RunEnd::Completed) return end;
 
   db::Table& table = target.table;
   if (platform::UpperCase(table.TableName()) != platform::UpperCase(kImportTable)) {
@@ -287,13 +297,14 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool FromText, st
       batch.reset();
     }
     host.Progress(lineCount, lineCount);
-  } catch (const std::exception& e) {
+  } catch (const std::exception&) {
     if (!batch) throw;
+    const std::exception_ptr error = std::current_exception();
     try {
       batch->Commit();
     } catch (const std::exception&) {
-      throw Exception(std::string(e.what()) + "\nПоследние " + platform::IntToStr(inBatch) +
-                      " добавленных записей не сохранены: база данных отменила их.");
+      RethrowWithNote(error, "\nПоследние " + platform::IntToStr(inBatch) +
+                                 " добавленных записей не сохранены: база данных отменила их.");
     }
     throw;
   }

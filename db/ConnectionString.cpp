@@ -1,9 +1,9 @@
 // ADO-style connection strings: "Name=Value;Name=Value;...".
 
-#include <cctype>
+#include <string_view>
 
 #include "db/Database.h"
-#include "db/Internal.h"
+#include "platform/Ascii.h"
 
 namespace db {
 
@@ -30,25 +30,12 @@ const char* const DesignTimeConnectionString =
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+using platform::AsciiUpper;
+using platform::IsBlankByte;
 
-std::string TrimBlanks(std::string_view s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string TrimBlanks(std::string_view s) { return std::string(platform::TrimView(s)); }
 
 }  // namespace
-
-std::string detail::AsciiUpper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
-}
 
 // A value may stand in double or single quotes; inside them the quote character is
 // written twice, and ";" loses its meaning. An unquoted value runs to the next ";".
@@ -76,7 +63,7 @@ ConnectionString ConnectionString::Parse(const std::string& text) {
                            " has no name");
     }
     std::size_t v = eq + 1;
-    while (v < n && text[v] != ';' && IsBlank(text[v])) ++v;
+    while (v < n && text[v] != ';' && IsBlankByte(text[v])) ++v;
     std::string value;
     if (v < n && (text[v] == '"' || text[v] == '\'')) {
       const char quote = text[v];
@@ -99,7 +86,7 @@ ConnectionString ConnectionString::Parse(const std::string& text) {
         throw EDatabaseError("Invalid connection string: the value of \"" + key +
                              "\" has no closing quote");
       }
-      while (i < n && text[i] != ';' && IsBlank(text[i])) ++i;
+      while (i < n && text[i] != ';' && IsBlankByte(text[i])) ++i;
       if (i < n && text[i] != ';') {
         throw EDatabaseError("Invalid connection string: text after the quoted value of \"" + key +
                              "\"");
@@ -111,13 +98,13 @@ ConnectionString ConnectionString::Parse(const std::string& text) {
       value = TrimBlanks(std::string_view(text).substr(v, end - v));
       pos = end + 1;
     }
-    result.values[detail::AsciiUpper(key)] = value;  // a repeated name: the last one holds
+    result.values[AsciiUpper(key)] = value;  // a repeated name: the last one holds
   }
   return result;
 }
 
 std::string ConnectionString::Get(const std::string& name, const std::string& def) const {
-  auto it = values.find(detail::AsciiUpper(name));
+  auto it = values.find(AsciiUpper(name));
   return it == values.end() ? def : it->second;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // Private details shared by the sources of the database layer: the state behind a
-// Connection and the helpers that turn Qt errors into EDatabaseError.
+// Connection and the helpers that turn the engines' errors into EDatabaseError.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,11 +14,6 @@
 #include <QString>
 
 #include "db/Database.h"
-
-// SQLite's connection and statement, used directly where Qt's driver hands out the
-// connection of the system's SQLite library.
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace db {
 
@@ -38,6 +34,9 @@ struct StatementHolder {
 // Watchdog.cpp).
 class Watchdog;
 
+// Runs the statements of the import on an open connection (see Backend.h).
+class Backend;
+
 }  // namespace detail
 
 struct Connection::Impl {
@@ -52,9 +51,8 @@ struct Connection::Impl {
   bool readOnly = false;
   bool open = false;
   QSqlDatabase db;
-  // The SQLite connection behind `db` while it is open, when the statements of the
-  // import may run on it directly; null otherwise (then everything goes through Qt).
-  sqlite3* sqlite = nullptr;
+  // How the statements of the import run while the connection is open; null when closed.
+  std::unique_ptr<detail::Backend> backend;
   std::vector<detail::StatementHolder*> holders;
   // Watches the statements of a PostgreSQL session with a command timeout; null otherwise.
   std::shared_ptr<detail::Watchdog> watchdog;
@@ -74,9 +72,22 @@ std::string Scrub(std::string text, const std::string& password);
 // The first characters of a statement for a message: line breaks and tabs shown as
 // blanks, cut at a character boundary with "..." when longer than `limit` bytes.
 std::string StatementStart(std::string_view sql, std::size_t limit = 160);
+// The message suffix that names a failed statement: " (statement: <start>)".
+std::string StatementNote(const std::string& sql);
 
-// Raises EDatabaseError("<description>: <what>") with the password scrubbed.
-[[noreturn]] void Fail(const Connection::Impl& c, const std::string& what);
+// The engine's own code and text of a failure (see EDatabaseError).
+struct EngineError {
+  std::string code;
+  std::string text;
+};
+// A failure that Qt's driver reports: its native code (SQLSTATE on PostgreSQL) and
+// ErrorText.
+EngineError QtEngineError(const QSqlError& error);
+
+// Raises EDatabaseError("<description>: <what>") with the password scrubbed, carrying the
+// engine's code and text when the engine refused something.
+[[noreturn]] void Fail(const Connection::Impl& c, const std::string& what,
+                       const EngineError& engine = {});
 
 // The open Qt connection, or EDatabaseError when the connection is closed.
 QSqlDatabase& OpenDatabase(Connection::Impl& c);
@@ -85,16 +96,8 @@ Connection::Impl& ConnectionOf(const StatementHolder& holder);
 void Register(StatementHolder& holder, Connection::Impl& c);
 void Unregister(StatementHolder& holder);
 
-// ASCII upper-casing of connection-string keys and provider names.
-std::string AsciiUpper(std::string_view s);
-
-// True when `s` is well-formed UTF-8.
-bool ValidUtf8(std::string_view s);
 // `s` as Qt would pass it on: each ill-formed sequence replaced by U+FFFD.
 std::string RepairedUtf8(std::string_view s);
-
-// The engine's message for the last failure on an SQLite connection.
-std::string SqliteErrorText(sqlite3* handle);
 
 // Makes SQLite take its memory from the free lists of the database layer; false when
 // SQLite was in use already (it then keeps the C library's allocator).
@@ -113,12 +116,36 @@ class StatementTimer {
   bool Expired();
   // The engine's message of a failed statement, or the timeout's when it was cancelled.
   std::string Error(const QSqlError& error);
+  // Raises EDatabaseError for a statement that failed:
+  // "<description>: <prefix><Error(error)><suffix>", with the engine's code and text.
+  [[noreturn]] void Fail(const QSqlError& error, const std::string& prefix = {},
+                         const std::string& suffix = {});
 
  private:
   Connection::Impl& connection_;
   std::uint64_t ticket_ = 0;
   bool expired_ = false;
 };
+
+// Runs one setting or reading statement through Qt; the first column of its first row,
+// if any.
+std::optional<QString> Pragma(Connection::Impl& c, const QString& text);
+
+// Reads a key of the connection string that holds a whole number from 0 to `max`; `def`
+// when it is not given.
+int PositiveNumber(const Connection::Impl& c, const std::string& name, int def, int max);
+
+enum class OpenMode { Write, Create, ReadOnly };
+
+// Sets SQLite up before its first use in the process (see SqliteConnection.cpp).
+void ConfigureSqliteOnce();
+// Open the Qt connection of each engine; raise EDatabaseError (SqliteConnection.cpp,
+// ServerConnection.cpp).
+void OpenSqlite(Connection::Impl& c, OpenMode mode);
+void OpenPostgres(Connection::Impl& c);
+void OpenOdbc(Connection::Impl& c);
+// "PostgreSQL database <name> on <host>[:<port>]".
+std::string ServerDescription(const ConnectionString& settings);
 
 // Starts watching the session of an open PostgreSQL connection when it has a command
 // timeout; false when the driver's session cannot be reached (see Watchdog.cpp).
@@ -127,11 +154,6 @@ bool StartWatchdog(Connection::Impl& c);
 // Whether the Qt driver plugin whose file name contains `plugin` calls `symbol` of the
 // very library that this program links, where `ours` is that function's address.
 bool PluginSharesFunction(const char* plugin, const char* symbol, const void* ours);
-
-// Owns a prepared SQLite statement and finalises it.
-struct StatementDeleter {
-  void operator()(sqlite3_stmt* statement) const;
-};
 
 }  // namespace detail
 }  // namespace db

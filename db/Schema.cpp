@@ -80,7 +80,7 @@ QString CreateTableSql(const char* table, Engine engine) {
   return sql + ")";
 }
 
-bool TableExists(QSqlDatabase& db, Engine engine, const QString& name, std::string& error) {
+bool TableExists(QSqlDatabase& db, Engine engine, const QString& name, detail::EngineError& error) {
   QSqlQuery q(db);
   q.setForwardOnly(true);
   bool ok = true;
@@ -103,7 +103,7 @@ bool TableExists(QSqlDatabase& db, Engine engine, const QString& name, std::stri
     ok = q.exec();
   }
   if (!ok) {
-    error = detail::ErrorText(q.lastError());
+    error = detail::QtEngineError(q.lastError());
     return false;
   }
   return q.next();
@@ -117,24 +117,24 @@ void CreateSchema(Connection& connection) {
     throw EDatabaseError(connection.Describe() + ": the connection is not open");
   }
   const Engine engine = connection.engine();
-  auto fail = [&](const std::string& what) {
-    throw EDatabaseError(connection.Describe() + ": " + what);
+  auto fail = [&](const std::string& what, const detail::EngineError& cause = {}) {
+    throw EDatabaseError(connection.Describe() + ": " + what, cause.code, cause.text);
   };
   // Every table is checked before any is made, so a refusal leaves the database as it was.
   for (const char* table : kTables) {
-    std::string error;
+    detail::EngineError error;
     if (TableExists(db, engine, table, error)) {
       fail(std::string("table \"") + table + "\" exists already; the schema is left unchanged");
     }
-    if (!error.empty()) fail(error);
+    if (!error.text.empty()) fail(error.text, error);
   }
   Transaction transaction(connection);
   QSqlQuery q(db);
   auto run = [&](const QString& sql) {
     if (!q.exec(sql)) {
-      const std::string error = detail::ErrorText(q.lastError());
+      const detail::EngineError error = detail::QtEngineError(q.lastError());
       q.finish();
-      fail(error + " (statement: " + detail::StatementStart(detail::ToStd(sql)) + ")");
+      fail(error.text + detail::StatementNote(detail::ToStd(sql)), error);
     }
     q.finish();
   };

@@ -188,4 +188,9 @@ std::string StatementTimer::Error(const QSqlError& error) {
          std::to_string(connection_.commandTimeoutS) + " s and was cancelled";
 }
 
+void StatementTimer::Fail(const QSqlError& error, const std::string& prefix,
+                          const std::string& suffix) {
+  detail::Fail(connection_, prefix + Error(error) + suffix, QtEngineError(error));
+}
+
 }  // namespace db::detail

@@ -213,12 +213,17 @@ TEST_P(ImportRuns, FailedSqlRunRollsBackToTheOldRows) {
   try {
     BySQL();
     FAIL() << "the refused row did not end the run";
-  } catch (const Exception& e) {
+  } catch (const EDatabaseError& e) {
+    // The database's own error goes on with the note: its type, the engine's code and
+    // text stay as the database layer raised them.
     const std::string message = e.what();
     const std::string cause =
         GetParam() == db::Engine::SQLite ? "row refused by the test" : "refuse_row";
     EXPECT_NE(message.find(cause), std::string::npos) << message;
     EXPECT_TRUE(EndsWith(message, app::kRolledBackNote)) << message;
+    EXPECT_NE(e.EngineMessage().find(cause), std::string::npos) << e.EngineMessage();
+    // SQLITE_CONSTRAINT_TRIGGER; check_violation.
+    EXPECT_EQ(e.EngineCode(), GetParam() == db::Engine::SQLite ? "1811" : "23514");
   }
 
   EXPECT_EQ(Designations(), (std::vector<std::string>{"С-1", "С-2"}));

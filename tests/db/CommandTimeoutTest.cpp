@@ -18,7 +18,7 @@ namespace {
 
 using dbtest::ErrorOf;
 using dbtest::ExecQuery;
-using dbtest::Scalar;
+using testsupport::Scalar;
 
 constexpr const char* kTimedOut =
     "the statement did not finish within the \"Command Timeout\" of 1 s and was cancelled";
@@ -74,7 +74,7 @@ class CommandTimeout : public ::testing::Test {
  protected:
   void SetUp() override {
     TANKLOAD_REQUIRE_PG();
-    database_ = std::make_unique<dbtest::TestDatabase>(db::Engine::PostgreSQL);
+    database_ = std::make_unique<testsupport::TestDatabase>(db::Engine::PostgreSQL);
     db::CreateSchema(database_->connection());
   }
   int Rows(const std::string& project) {
@@ -82,7 +82,7 @@ class CommandTimeout : public ::testing::Test {
                   "SELECT count(*) FROM FromExcel WHERE Project = " + dbtest::Literal(project))
         .toInt();
   }
-  std::unique_ptr<dbtest::TestDatabase> database_;
+  std::unique_ptr<testsupport::TestDatabase> database_;
 };
 
 // A statement that runs longer than the timeout is cancelled; the session stays usable
@@ -95,7 +95,7 @@ TEST_F(CommandTimeout, LongStatementIsCancelled) {
   const Case cases[] = {{"1", kTimedOut}, {"0", "(no error)"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.timeout);
-    auto connection = database_->Connect(std::string(";Command Timeout=") + c.timeout);
+    auto connection = dbtest::Connect(*database_, std::string(";Command Timeout=") + c.timeout);
     const std::string message = ErrorOf([&] {
       db::Transaction transaction(*connection);
       ExecQuery(*connection, dbtest::InsertText("cancelled", "C"));
@@ -114,7 +114,7 @@ TEST_F(CommandTimeout, LongStatementIsCancelled) {
 // the cancel request: the connection is given up, the statement fails with the timeout's
 // message, and the server drops the transaction once the process runs again.
 TEST_F(CommandTimeout, StoppedServerProcessDoesNotHoldTheProgram) {
-  auto victim = database_->Connect(";Command Timeout=1");
+  auto victim = dbtest::Connect(*database_, ";Command Timeout=1");
   const int pid = BackendPid(*victim);
   ASSERT_GT(pid, 0);
   StoppedBackend backend(pid);
@@ -122,7 +122,7 @@ TEST_F(CommandTimeout, StoppedServerProcessDoesNotHoldTheProgram) {
   std::atomic<bool> wasStopped{false};
   std::thread stopper([&] {
     // A Qt connection belongs to the thread that made it.
-    auto observer = database_->Connect();
+    auto observer = dbtest::Connect(*database_);
     AwaitBackend(*observer, pid, "SELECT pg_sleep");
     backend.Stop();
     wasStopped = backend.stopped();

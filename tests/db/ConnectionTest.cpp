@@ -15,11 +15,11 @@
 namespace {
 
 using dbtest::ErrorOf;
-using dbtest::ReadFile;
-using dbtest::Scalar;
-using dbtest::SqliteString;
-using dbtest::TempDir;
-using dbtest::WriteFile;
+using testsupport::ReadFile;
+using testsupport::Scalar;
+using testsupport::SqliteString;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 TEST(ConnectionString, ParsesPairs) {
   struct Case {
@@ -316,16 +316,16 @@ TEST(Connection, KeepsTheJournalOfAFileBusyElsewhere) {
     QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other-program");
     other.setDatabaseName(QString::fromStdString(path));
     ASSERT_TRUE(other.open());
-    dbtest::Exec(other, "CREATE TABLE t (x integer)");
-    dbtest::Exec(other, "BEGIN IMMEDIATE");
-    dbtest::Exec(other, "INSERT INTO t VALUES (1)");
+    testsupport::Exec(other, "CREATE TABLE t (x integer)");
+    testsupport::Exec(other, "BEGIN IMMEDIATE");
+    testsupport::Exec(other, "INSERT INTO t VALUES (1)");
 
     db::Connection connection(SqliteString(path) + ";Busy Timeout=100");
     connection.Open();
     EXPECT_EQ(Scalar(connection.Database(), "PRAGMA journal_mode").toString(), "delete");
     EXPECT_EQ(Scalar(connection.Database(), "PRAGMA synchronous").toInt(), 2);  // FULL
     EXPECT_EQ(Scalar(connection.Database(), "SELECT count(*) FROM t").toInt(), 0);
-    dbtest::Exec(other, "COMMIT");
+    testsupport::Exec(other, "COMMIT");
     other.close();
   }
   QSqlDatabase::removeDatabase("other-program");
@@ -385,9 +385,9 @@ TEST(Connection, PostgresWithoutDatabaseOrWithBadPort) {
 
 TEST(Connection, PostgresLoginAndRefusals) {
   TANKLOAD_REQUIRE_PG();
-  const db::ConnectionString good = db::ConnectionString::Parse(dbtest::PgConnectionString());
+  const db::ConnectionString good = db::ConnectionString::Parse(testsupport::PgConnectionString());
   {
-    db::Connection connection(dbtest::PgConnectionString());
+    db::Connection connection(testsupport::PgConnectionString());
     connection.Open();
     EXPECT_TRUE(connection.Connected());
     EXPECT_EQ(connection.engine(), db::Engine::PostgreSQL);

@@ -17,10 +17,10 @@
 namespace {
 
 using dbtest::ErrorOf;
-using dbtest::ReadFile;
-using dbtest::Scalar;
-using dbtest::SqliteString;
-using dbtest::TempDir;
+using testsupport::ReadFile;
+using testsupport::Scalar;
+using testsupport::SqliteString;
+using testsupport::TempDir;
 
 // The import table as another program would make it with the sqlite3 shell (rollback
 // journal, the shell's defaults), with rows of two projects, a CHECK and a trigger that
@@ -169,11 +169,11 @@ TEST(OwnDatabase, KeepsWriteAheadLogging) {
 // A read-only session on the server refuses to write.
 TEST(ReadOnlyConnection, PostgresSessionRefusesWrites) {
   TANKLOAD_REQUIRE_PG();
-  dbtest::TestDatabase database(db::Engine::PostgreSQL);
+  testsupport::TestDatabase database(db::Engine::PostgreSQL);
   db::CreateSchema(database.connection());
-  db::Connection connection(dbtest::PgConnectionString());
+  db::Connection connection(testsupport::PgConnectionString());
   connection.OpenReadOnly();
-  dbtest::Exec(connection.Database(), "SET search_path TO " + database.schema());
+  testsupport::Exec(connection.Database(), "SET search_path TO " + database.schema());
   EXPECT_EQ(Scalar(connection.Database(), "SELECT count(*) FROM FromExcel").toInt(), 0);
   const std::string message =
       ErrorOf([&] { dbtest::ExecQuery(connection, dbtest::InsertText("T", "P")); });

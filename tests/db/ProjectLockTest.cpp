@@ -16,12 +16,12 @@
 
 namespace {
 
-using dbtest::BothEngines;
 using dbtest::ExecQuery;
 using dbtest::InsertText;
 using dbtest::Literal;
-using dbtest::Scalar;
-using dbtest::Std;
+using testsupport::BothEngines;
+using testsupport::Scalar;
+using testsupport::Std;
 
 using dbtest::ImportProject;
 using dbtest::LockOf;
@@ -37,8 +37,8 @@ class ProjectLockTest : public BothEngines {
   // The project's rows as "Tank xCount" entries, sorted.
   std::vector<std::string> Rows(const std::string& project) {
     QSqlQuery q =
-        dbtest::Exec(db_->database(), "SELECT Tank, count(*) FROM FromExcel WHERE Project = " +
-                                          Literal(project) + " GROUP BY Tank ORDER BY Tank");
+        testsupport::Exec(db_->database(), "SELECT Tank, count(*) FROM FromExcel WHERE Project = " +
+                                               Literal(project) + " GROUP BY Tank ORDER BY Tank");
     std::vector<std::string> rows;
     while (q.next()) rows.push_back(Std(q.value(0).toString()) + " x" + Std(q.value(1).toString()));
     return rows;
@@ -67,7 +67,7 @@ class ProjectLockTest : public BothEngines {
 // the first, then replaces the first one's rows. One set of rows remains.
 TEST_P(ProjectLockTest, SecondImportOfTheProjectWaitsAndReplacesTheFirst) {
   ImportProject(db_->connection(), "TOrva_1", "earlier", 2);
-  auto first = db_->Connect();
+  auto first = dbtest::Connect(*db_);
   std::optional<db::Transaction> firstRun;
   firstRun.emplace(*first, LockOf("TOrva_1"));
   ReplaceRows(*first, "TOrva_1", "first", 3);
@@ -76,7 +76,7 @@ TEST_P(ProjectLockTest, SecondImportOfTheProjectWaitsAndReplacesTheFirst) {
   std::string secondError;
   std::thread second([&] {
     // A Qt connection belongs to the thread that made it.
-    auto c = db_->Connect();
+    auto c = dbtest::Connect(*db_);
     secondPid = GetParam() == db::Engine::PostgreSQL
                     ? Scalar(c->Database(), "SELECT pg_backend_pid()").toInt()
                     : 0;
@@ -118,20 +118,20 @@ TEST_P(ProjectLockTest, LockHeldPastTheBusyTimeoutChangesNothing) {
       {"another program taking the lock as documented",
        [pg](db::Connection& c) {
          if (pg) {
-           dbtest::Exec(c.Database(), "BEGIN");
-           dbtest::Exec(c.Database(),
-                        "SELECT pg_advisory_xact_lock(hashtext('FromExcel'), hashtext('P'))");
+           testsupport::Exec(c.Database(), "BEGIN");
+           testsupport::Exec(c.Database(),
+                             "SELECT pg_advisory_xact_lock(hashtext('FromExcel'), hashtext('P'))");
          } else {
-           dbtest::Exec(c.Database(), "BEGIN IMMEDIATE");
+           testsupport::Exec(c.Database(), "BEGIN IMMEDIATE");
          }
-         return Release([&c] { dbtest::Exec(c.Database(), "ROLLBACK"); });
+         return Release([&c] { testsupport::Exec(c.Database(), "ROLLBACK"); });
        }},
   };
   for (const Holder& h : holders) {
     SCOPED_TRACE(h.name);
-    auto holder = db_->Connect();
+    auto holder = dbtest::Connect(*db_);
     Release release = h.take(*holder);
-    auto waiter = db_->Connect(";Busy Timeout=300");
+    auto waiter = dbtest::Connect(*db_, ";Busy Timeout=300");
     const std::string message = dbtest::ErrorOf([&] { ImportProject(*waiter, "P", "waiter", 5); });
     EXPECT_EQ(message.rfind(waiter->Describe() +
                                 ": cannot start the import of project \"P\" into \"FromExcel\": ",
@@ -152,22 +152,22 @@ TEST_P(ProjectLockTest, LockHeldPastTheBusyTimeoutChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProjectLockTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         dbtest::EngineName);
+                         testsupport::EngineName);
 
 // On a server, imports of different projects do not wait for each other: while one
 // import holds its project, another project is imported at once, and a lock of a
 // project in another table does not block either.
 TEST(ProjectLock, OtherProjectsOnPostgresDoNotWait) {
   TANKLOAD_REQUIRE_PG();
-  dbtest::TestDatabase database(db::Engine::PostgreSQL);
+  testsupport::TestDatabase database(db::Engine::PostgreSQL);
   db::CreateSchema(database.connection());
-  auto first = database.Connect();
+  auto first = dbtest::Connect(database);
   db::Transaction running(*first, LockOf("P1"));
   ReplaceRows(*first, "P1", "first", 2);
-  auto third = database.Connect();
+  auto third = dbtest::Connect(database);
   db::Transaction otherTable(*third, db::ProjectLock{"Stability_Elements", "P2"});
 
-  auto second = database.Connect(";Busy Timeout=1000");
+  auto second = dbtest::Connect(database, ";Busy Timeout=1000");
   ImportProject(*second, "P2", "second", 3);
   EXPECT_EQ(
       Scalar(database.database(), "SELECT count(*) FROM FromExcel WHERE Project = 'P2'").toInt(),

@@ -11,9 +11,9 @@
 
 namespace {
 
-using dbtest::BothEngines;
-using dbtest::Scalar;
-using dbtest::Std;
+using testsupport::BothEngines;
+using testsupport::Scalar;
+using testsupport::Std;
 
 using dbtest::InsertText;
 using dbtest::Literal;
@@ -93,6 +93,51 @@ TEST_P(QueryTest, RefusedStatementNamesTheCauseAndTheStatement) {
   }
   query.SetSQL(InsertText("T1", "P"));
   EXPECT_EQ(query.ExecSQL(), 1);
+}
+
+// Besides the composed message, a refusal carries the engine's own code and text: SQLite's
+// extended result code, PostgreSQL's SQLSTATE.
+TEST_P(QueryTest, RefusalCarriesTheEngineCodeAndText) {
+  const bool sqlite = GetParam() == db::Engine::SQLite;
+  struct Case {
+    const char* name;
+    std::string sql;
+    std::string code;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"unknown table", "Insert Into Nowhere (Tank) Values ('x')", sqlite ? "1" : "42P01",
+       sqlite ? "no such table: Nowhere" : "relation \"nowhere\" does not exist"},
+      {"key taken", "Insert Into FromExcel (ID, Tank) Values (1, 'again')",
+       sqlite ? "1555" : "23505",  // SQLITE_CONSTRAINT_PRIMARYKEY; unique_violation
+       sqlite ? "UNIQUE constraint failed: FromExcel.ID" : "duplicate key value"},
+      {"syntax", "Insert Into", sqlite ? "1" : "42601",
+       sqlite ? "incomplete input" : "syntax error"},
+  };
+  Exec(db_->connection(), "Insert Into FromExcel (ID, Tank) Values (1, 'first')");
+  db::Query query(db_->connection());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    query.SetSQL(c.sql);
+    try {
+      query.ExecSQL();
+      ADD_FAILURE() << "no error";
+    } catch (const EDatabaseError& e) {
+      EXPECT_EQ(e.EngineCode(), c.code);
+      EXPECT_EQ(e.EngineMessage().rfind(c.text, 0), 0u) << e.EngineMessage();
+      EXPECT_NE(std::string(e.what()).find(e.EngineMessage()), std::string::npos) << e.what();
+    }
+  }
+  // Errors that the program finds itself carry no engine code.
+  db_->connection().Close();
+  query.SetSQL(InsertText("T", "P"));
+  try {
+    query.ExecSQL();
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.EngineCode(), "");
+    EXPECT_EQ(e.EngineMessage(), "");
+  }
 }
 
 // SQLite reports the changes of the last statement that changed rows; a statement that
@@ -219,7 +264,7 @@ TEST_P(QueryTest, LockHeldByAnotherConnection) {
   waiter.Open();
   if (GetParam() == db::Engine::PostgreSQL) {
     for (db::Connection* c : {&holder, &waiter}) {
-      dbtest::Exec(c->Database(), "SET search_path TO " + db_->schema());
+      testsupport::Exec(c->Database(), "SET search_path TO " + db_->schema());
     }
   }
   {
@@ -254,6 +299,6 @@ TEST_P(QueryTest, LockHeldByAnotherConnection) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, QueryTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         dbtest::EngineName);
+                         testsupport::EngineName);
 
 }  // namespace

@@ -14,10 +14,10 @@
 
 namespace {
 
-using dbtest::BothEngines;
 using dbtest::ErrorOf;
-using dbtest::Scalar;
-using dbtest::Std;
+using testsupport::BothEngines;
+using testsupport::Scalar;
+using testsupport::Std;
 
 // A part of the import layout: read fields, a field that is never written, constants.
 void Prepare(TZnFFSRecord& r) {
@@ -52,8 +52,8 @@ class RecordInsertTest : public BothEngines {
   // The columns of the row with that ID, as one text ("|" between, "NULL" for null).
   std::string Row(int id) {
     QSqlQuery q =
-        dbtest::Exec(db_->database(), std::string("SELECT ") + kColumns +
-                                          " FROM FromExcel WHERE ID = " + std::to_string(id));
+        testsupport::Exec(db_->database(), std::string("SELECT ") + kColumns +
+                                               " FROM FromExcel WHERE ID = " + std::to_string(id));
     if (!q.next()) return "(no row)";
     std::string out;
     for (int i = 0; i < 8; ++i) {
@@ -130,15 +130,15 @@ TEST_P(RecordInsertTest, TextsWithQuotesBackslashesCyrillicAndControls) {
     record.ByName("Designation")->SetAsString(text);
     record.ByName("Frame")->SetAsString("  " + text + "  ");
     EXPECT_EQ(ExecSQL(record.InsertSQL("FromExcel")), 1);
-    QSqlQuery q = dbtest::Exec(db_->database(),
-                               "SELECT Designation, Frame FROM FromExcel ORDER BY ID DESC LIMIT 1");
+    QSqlQuery q = testsupport::Exec(
+        db_->database(), "SELECT Designation, Frame FROM FromExcel ORDER BY ID DESC LIMIT 1");
     ASSERT_TRUE(q.next());
     EXPECT_EQ(Std(q.value(0).toString()), text);
     EXPECT_EQ(Std(q.value(1).toString()), text);  // the literal is trimmed
 
     EXPECT_TRUE(record.Insert(table_.get(), true));
-    q = dbtest::Exec(db_->database(),
-                     "SELECT Designation, Frame FROM FromExcel ORDER BY ID DESC LIMIT 1");
+    q = testsupport::Exec(db_->database(),
+                          "SELECT Designation, Frame FROM FromExcel ORDER BY ID DESC LIMIT 1");
     ASSERT_TRUE(q.next());
     EXPECT_EQ(Std(q.value(0).toString()), text);
     EXPECT_EQ(Std(q.value(1).toString()), "  " + text + "  ");  // the raw value
@@ -214,6 +214,6 @@ TEST_P(RecordInsertTest, NullValuesClearColumns) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, RecordInsertTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         dbtest::EngineName);
+                         testsupport::EngineName);
 
 }  // namespace

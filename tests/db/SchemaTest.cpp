@@ -11,9 +11,9 @@
 
 namespace {
 
-using dbtest::BothEngines;
-using dbtest::Scalar;
-using dbtest::Std;
+using testsupport::BothEngines;
+using testsupport::Scalar;
+using testsupport::Std;
 
 class SchemaTest : public BothEngines {
  protected:
@@ -37,7 +37,7 @@ class SchemaTest : public BothEngines {
             : "SELECT column_name, data_type, is_nullable = 'YES' FROM information_schema.columns "
               "WHERE table_schema = current_schema() AND table_name = lower('" +
                   table + "') ORDER BY ordinal_position";
-    QSqlQuery q = dbtest::Exec(db_->database(), sql);
+    QSqlQuery q = testsupport::Exec(db_->database(), sql);
     while (q.next()) {
       out.emplace_back(Std(q.value(0).toString()), Std(q.value(1).toString()));
       nullable.push_back(q.value(2).toBool());
@@ -91,8 +91,10 @@ TEST_P(SchemaTest, CreatesBothTablesWithTheImportColumns) {
     }
 
     // The key is generated and every written column takes NULL.
-    dbtest::Exec(db_->database(), std::string("INSERT INTO ") + table + " (Tank) VALUES (NULL)");
-    dbtest::Exec(db_->database(), std::string("INSERT INTO ") + table + " (Tank) VALUES ('b')");
+    testsupport::Exec(db_->database(),
+                      std::string("INSERT INTO ") + table + " (Tank) VALUES (NULL)");
+    testsupport::Exec(db_->database(),
+                      std::string("INSERT INTO ") + table + " (Tank) VALUES ('b')");
     EXPECT_EQ(Scalar(db_->database(), std::string("SELECT max(ID) FROM ") + table).toInt(), 2);
   }
   const std::string indexSql =
@@ -123,7 +125,8 @@ TEST_P(SchemaTest, RefusesAnExistingTable) {
   const Case cases[] = {{"FromExcel", "Stability_Elements"}, {"Stability_Elements", "FromExcel"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.existing);
-    dbtest::Exec(db_->database(), std::string("CREATE TABLE ") + c.existing + " (Keep integer)");
+    testsupport::Exec(db_->database(),
+                      std::string("CREATE TABLE ") + c.existing + " (Keep integer)");
     try {
       db::CreateSchema(db_->connection());
       FAIL() << "no error";
@@ -134,7 +137,7 @@ TEST_P(SchemaTest, RefusesAnExistingTable) {
     EXPECT_FALSE(TableExists(c.other));
     std::vector<bool> nullable;
     EXPECT_EQ(Columns(c.existing, nullable).size(), 1u);
-    dbtest::Exec(db_->database(), std::string("DROP TABLE ") + c.existing);
+    testsupport::Exec(db_->database(), std::string("DROP TABLE ") + c.existing);
   }
   db::CreateSchema(db_->connection());
   EXPECT_THROW(db::CreateSchema(db_->connection()), EDatabaseError);
@@ -151,8 +154,32 @@ TEST_P(SchemaTest, NeedsAnOpenConnection) {
   db_->Reopen();
 }
 
+// A database that refuses the tables: the error carries the engine's code, and nothing
+// is left behind.
+TEST_P(SchemaTest, RefusalByTheDatabaseCarriesTheEngineCode) {
+  db::Connection reader(db_->ConnectionString());
+  reader.OpenReadOnly();
+  if (!db_->schema().empty()) {
+    testsupport::Exec(reader.Database(), "SET search_path TO " + db_->schema());
+  }
+  try {
+    db::CreateSchema(reader);
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    if (GetParam() == db::Engine::SQLite) {
+      EXPECT_EQ(std::stoi(e.EngineCode()) & 0xff, 8) << e.EngineCode();  // SQLITE_READONLY
+      EXPECT_NE(e.EngineMessage().find("readonly database"), std::string::npos)
+          << e.EngineMessage();
+    } else {
+      EXPECT_EQ(e.EngineCode(), "25006");  // read_only_sql_transaction
+    }
+    EXPECT_NE(std::string(e.what()).find(e.EngineMessage()), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(TableExists("FromExcel"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, SchemaTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         dbtest::EngineName);
+                         testsupport::EngineName);
 
 }  // namespace

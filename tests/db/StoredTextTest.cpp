@@ -13,9 +13,9 @@
 
 namespace {
 
-using dbtest::BothEngines;
 using dbtest::ExecQuery;
-using dbtest::Scalar;
+using testsupport::BothEngines;
+using testsupport::Scalar;
 
 struct StoredText {
   const char* name;
@@ -61,9 +61,9 @@ std::string Hex(const std::string& bytes) {
 std::string StoredHex(const QSqlDatabase& reader, db::Engine engine, const std::string& project) {
   const std::string bytes =
       engine == db::Engine::SQLite ? "hex(Tank)" : "upper(encode(convert_to(Tank, 'UTF8'), 'hex'))";
-  return dbtest::Std(Scalar(reader, "SELECT " + bytes + " FROM FromExcel WHERE Project = " +
-                                        dbtest::Literal(project) + " ORDER BY ID DESC LIMIT 1")
-                         .toString());
+  return testsupport::Std(Scalar(reader, "SELECT " + bytes + " FROM FromExcel WHERE Project = " +
+                                             dbtest::Literal(project) + " ORDER BY ID DESC LIMIT 1")
+                              .toString());
 }
 
 // Writes each text both ways on `connection` and compares what `reader` finds stored.
@@ -99,7 +99,7 @@ TEST_P(StoredTextTest, BothWaysStoreTheSameBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, StoredTextTest,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL),
-                         dbtest::EngineName);
+                         testsupport::EngineName);
 
 // A server whose sessions start with the old escaping of backslashes (as with
 // standard_conforming_strings off in its configuration; here from the client's
@@ -107,17 +107,17 @@ INSTANTIATE_TEST_SUITE_P(Engines, StoredTextTest,
 // stored single both ways. The options of the environment are kept besides.
 TEST(StoredText, PostgresWithOldEscapingByDefault) {
   TANKLOAD_REQUIRE_PG();
-  dbtest::TestDatabase database(db::Engine::PostgreSQL);
+  testsupport::TestDatabase database(db::Engine::PostgreSQL);
   db::CreateSchema(database.connection());
   const std::string options =
       "-c standard_conforming_strings=off -c search_path=" + database.schema();
   testsupport::ScopedEnv environment("PGOPTIONS", options.c_str());
-  db::Connection connection(dbtest::PgConnectionString());
+  db::Connection connection(testsupport::PgConnectionString());
   connection.Open();
-  EXPECT_EQ(
-      dbtest::Std(Scalar(connection.Database(), "SHOW standard_conforming_strings").toString()),
-      "on");
-  EXPECT_EQ(dbtest::Std(Scalar(connection.Database(), "SHOW search_path").toString()),
+  EXPECT_EQ(testsupport::Std(
+                Scalar(connection.Database(), "SHOW standard_conforming_strings").toString()),
+            "on");
+  EXPECT_EQ(testsupport::Std(Scalar(connection.Database(), "SHOW search_path").toString()),
             database.schema());
   ExpectStoredExactly(connection, database.database(),
                       {{"designation", "C:\\Data", "C:\\Data"},
