@@ -72,6 +72,15 @@ class TZnFFSField {
   bool NoStore = false;  // true: left out of SQL text and dataset insertion
 };
 
+namespace znsrec {
+// A cell that held text but did not convert for its field's type, so the field took its
+// DefValue: the field's index in Fields and the cell's index in Cells.
+struct ScanFailure {
+  int field = 0;
+  int cell = 0;
+};
+}  // namespace znsrec
+
 class TZnFFSRecord {
  public:
   TZnFFSRecord() = default;
@@ -144,6 +153,10 @@ class TZnFFSRecord {
   std::vector<std::string> Cells;                    // the cells of the line scanned last
   int CellPos = 0;                                   // cells consumed by the last scan
   int ScanCount = 0;  // fields that took a value from a cell in the last scan
+  // Where a scan notes the cells that did not convert; nullptr (the default): nowhere.
+  // Each scan empties the list first and appends only on a failed conversion, so a
+  // scan of clean lines costs nothing more.
+  std::vector<znsrec::ScanFailure>* failureSink = nullptr;
 
  private:
   TZnFFSField* Append(std::unique_ptr<TZnFFSField> field);

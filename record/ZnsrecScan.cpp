@@ -102,6 +102,14 @@ void TZnFFSRecord::SplitCells(std::string_view line, char separator) {
 bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
   CellPos = 0;
   ScanCount = 0;
+  if (failureSink != nullptr) failureSink->clear();
+  // A cell that does not convert: the field takes its default, and the sink hears of it.
+  const auto failed = [this](std::size_t field, TZnFFSField& target) {
+    target.Value = target.DefValue;
+    if (failureSink != nullptr) {
+      failureSink->push_back({static_cast<int>(field), CellPos - 1});
+    }
+  };
   const std::size_t fieldCount = Fields.size();
   if (fieldCount == 0) {
     SplitCells({}, separator);  // no cells; their buffers are kept for later lines
@@ -154,7 +162,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
         field.Value = Variant::Double(number);
         ++ScanCount;
       } else {
-        field.Value = field.DefValue;
+        failed(i, field);
       }
       continue;
     }
@@ -164,7 +172,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
         field.Value = Variant::Integer(number);
         ++ScanCount;
       } else {
-        field.Value = field.DefValue;
+        failed(i, field);
       }
       continue;
     }
@@ -178,7 +186,7 @@ bool TZnFFSRecord::ScanString(const std::string& line, char separator) {
       continue;
     }
     if (converted.IsNull()) {
-      field.Value = field.DefValue;
+      failed(i, field);
     } else {
       ++ScanCount;
       field.Value = std::move(converted);

@@ -60,6 +60,16 @@ TEST(ScanAllocation, LaterLinesReuseCellsAndValues) {
   EXPECT_EQ(rec.ByName("Designation")->Value, Variant::String("Цистерна запаса топлива №13 ПБ"));
   EXPECT_EQ(rec.ByName("Fperm")->Value, Variant::Double(0.97));
   EXPECT_EQ(AllocationsOfScan(rec, "\t\t"), 0);
+
+  // A failure sink that is listening costs no allocation on clean lines, nor once it
+  // has room for the failures of a line.
+  std::vector<znsrec::ScanFailure> failures;
+  failures.reserve(4);
+  rec.failureSink = &failures;
+  EXPECT_EQ(AllocationsOfScan(rec, second), 0);
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(AllocationsOfScan(rec, "Цистерна\t\t45-52\tПрБ\t2\t12,5 м3"), 0);
+  EXPECT_EQ(failures.size(), 1u);
 }
 
 }  // namespace

@@ -184,11 +184,15 @@ void RunTypeCases(const std::vector<TypeCase>& cases) {
   for (const TypeCase& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " as " + c.type);
     TZnFFSRecord rec;
+    std::vector<znsrec::ScanFailure> failures;
+    rec.failureSink = &failures;
     rec.Add("F", c.type, true, Variant::Null(), Variant::Null(), true);
     EXPECT_TRUE(rec.ScanString(c.cell, '\t'));
     EXPECT_EQ(rec.GetItem(0)->Value, c.expected);
     EXPECT_EQ(rec.ScanCount, c.expected.IsNull() ? 0 : 1);
     EXPECT_EQ(rec.CellPos, 1);
+    // Every cell here holds text, so a cell that gave no value is a failed conversion.
+    EXPECT_EQ(failures.size(), c.expected.IsNull() ? 1u : 0u);
   }
 }
 
@@ -242,6 +246,36 @@ TEST(ScanTypes, DateTimeCellsByTheLocaleFormat) {
       {"short date", "datetime", " 25.12.2003 ", Variant::Date(christmas)},
       {"no date", "date", "someday", Variant::Null()},
   });
+}
+
+// The failure sink names the field and the cell of each conversion that failed; blank
+// and missing cells are no failures, and each scan starts the list afresh.
+TEST(ScanTypes, FailureSinkNamesFieldAndCellOfEachFailedConversion) {
+  platform::ScopedFormatSettings fs(CommaSettings());
+  TZnFFSRecord rec;
+  rec.Add("Fixed", "int", false, Variant::Integer(7), Variant::Null(), true);
+  rec.Add("Text", "str", true, Variant::Null(), Variant::Null(), true);
+  rec.Add("Number", "flt", true, Variant::Null(), Variant::Null(), true);
+  rec.Add("Count", "int", true, Variant::Null(), Variant::Null(), true);
+  rec.Add("When", "datetime", true, Variant::Null(), Variant::Null(), true);
+  rec.Add("More", "flt", true, Variant::Null(), Variant::Null(), true);
+  std::vector<znsrec::ScanFailure> failures;
+  rec.failureSink = &failures;
+
+  rec.ScanString("abc\t12,5 м3\t \tsomeday", '\t');
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0].field, 2);  // Number, after the unscanned Fixed
+  EXPECT_EQ(failures[0].cell, 1);
+  EXPECT_EQ(failures[1].field, 4);  // When; Count's cell is blank, More's is missing
+  EXPECT_EQ(failures[1].cell, 3);
+  EXPECT_EQ(rec.ScanCount, 1);
+
+  rec.ScanString("abc\t1,5\t2", '\t');
+  EXPECT_TRUE(failures.empty());
+  rec.ScanString("x\t1.234,5\tzwei", '\t');
+  EXPECT_EQ(failures.size(), 2u);
+  rec.ScanString("  ", '\t');
+  EXPECT_TRUE(failures.empty());
 }
 
 TEST(ScanTypes, OneFieldKeepsNoValueOfAnEarlierScan) {
