@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <ostream>
 
@@ -44,6 +46,19 @@ struct Options {
                                       "Десятичный разделитель вместо разделителя локали.", "C"};
   QCommandLineOption show{"show",
                           "Вывести таблицу TABLE (по умолчанию FromExcel) через табуляцию."};
+  QCommandLineOption report{
+      "report",
+      "С --from-text или --from-excel: записать полный отчёт о чтении (непреобразованные "
+      "ячейки, пропущенные строки, лишние ячейки) в FILE, UTF-8 через табуляцию.",
+      "FILE"};
+  QCommandLineOption dryRun{
+      "dry-run",
+      "С --from-text или --from-excel: только прочитать и проверить файл, как это сделала бы "
+      "загрузка; база данных не открывается, ничего не записывается."};
+  QCommandLineOption strict{
+      "strict",
+      "С --from-text или --from-excel: отклонить файл с непреобразованными ячейками, "
+      "пропущенными строками (столбец B) или без строк данных; база данных не меняется."};
 
   void AddTo(QCommandLineParser& parser) const {
     parser.setApplicationDescription(
@@ -52,7 +67,7 @@ struct Options {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption* o :
          {&help, &version, &createDatabase, &fromText, &fromExcel, &sheet, &throughTable, &database,
-          &decimalSeparator, &show}) {
+          &decimalSeparator, &show, &report, &dryRun, &strict}) {
       parser.addOption(*o);
     }
     parser.addPositionalArgument("FILE|TABLE", "Файл для --from-text или таблица для --show.",
@@ -144,6 +159,61 @@ int ShowTable(db::Connection& connection, const std::string& name, std::ostream&
   return 1;
 }
 
+// --report, --dry-run and --strict go with an import command only. An error text, or empty.
+std::string ParseReportOptions(const QCommandLineParser& parser, const Options& o, Command& c) {
+  const bool import = c.kind == Command::Kind::FromText || c.kind == Command::Kind::FromExcel;
+  for (const auto* option : {&o.report, &o.dryRun, &o.strict}) {
+    if (parser.isSet(*option) && !import) {
+      return "--" + option->names().constLast().toStdString() +
+             " нужен только с --from-text или --from-excel";
+    }
+  }
+  if (parser.isSet(o.report)) {
+    c.reportFile = parser.value(o.report).toStdString();
+    if (c.reportFile.empty()) return "--report ждёт путь к файлу отчёта";
+  }
+  c.dryRun = parser.isSet(o.dryRun);
+  c.strict = parser.isSet(o.strict);
+  return {};
+}
+
+// The --report file: the header, then every entry as the run finds it, written in
+// pieces; the file appears whole when the run has ended (also when it failed, since the
+// report tells why).
+class ReportFile {
+ public:
+  explicit ReportFile(const std::string& path) : file_(path) {
+    buffer_ = ReportHeaderLine() + '\n';
+  }
+  void Write(const ReportEntry& entry) {
+    buffer_ += ReportEntryLine(entry);
+    buffer_ += '\n';
+    if (buffer_.size() >= 64 * 1024) Flush();
+  }
+  // False, with a message on `err`, when the file could not be written.
+  bool Finish(std::ostream& err) {
+    Flush();
+    if (file_.Error() == 0 && file_.Commit()) return true;
+    err << "Не могу записать отчёт <" << file_.Target() << ">: " << std::strerror(file_.Error())
+        << '\n';
+    return false;
+  }
+
+ private:
+  void Flush() {
+    file_.Write(buffer_);
+    buffer_.clear();
+  }
+  platform::AtomicFile file_;
+  std::string buffer_;
+};
+
+// --dry-run: the chosen run's reading without a database. Exit status 1 when the source
+// could not be read, or when --strict would refuse the file.
+int DryRunCommand(const Command& command, const CommandEnvironment& environment,
+                  ImportReport& report, StreamMessages& messages, std::ostream& out,
+                  std::ostream& err);
+
 }  // namespace
 
 Command ParseCommandLine(const QStringList& arguments) {
@@ -214,6 +284,9 @@ Command ParseCommandLine(const QStringList& arguments) {
     }
     c.throughTable = true;
   }
+  if (std::string error = ParseReportOptions(parser, o, c); !error.empty()) {
+    return UsageError(std::move(error));
+  }
   return c;
 }
 
@@ -259,7 +332,22 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
     ~RestoreSink() { platform::SetMessageSink(previous); }
   } restoreSink{previousSink};
 
+  // The import report: its first entries go to the log, all of them to --report.
+  ImportReport report;
+  std::optional<ReportFile> reportFile;
+  if (!command.reportFile.empty()) {
+    reportFile.emplace(command.reportFile);
+    report.onEntry = [&reportFile](const ReportEntry& entry) { reportFile->Write(entry); };
+  }
+  // A report file is written however the run ended; failing to write it fails the command.
+  const auto finishReport = [&](int status) {
+    if (reportFile && !reportFile->Finish(err)) return 1;
+    return status;
+  };
+
   try {
+    if (command.dryRun)
+      return finishReport(DryRunCommand(command, environment, report, messages, out, err));
     db::Connection connection(command.connectionString);
     if (command.kind == Command::Kind::CreateDatabase) {
       connection.Open(true);
@@ -286,11 +374,14 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
     ImportTarget target{connection, query, table, fileLines, lastXlsFile, {}, command.sheet};
     const bool fromText = command.kind == Command::Kind::FromText;
     if (fromText) target.textFile = command.file;
+    target.report = &report;
+    target.strict = command.strict;
     CommandLineHost host(out, err, messages, environment, command.file);
     const RunEnd end = command.throughTable ? ImportThroughTable(host, target, fromText)
                                             : ImportBySQL(host, target, fromText);
-    return end == RunEnd::Completed && !messages.shown ? 0 : 1;
+    return finishReport(end == RunEnd::Completed && !messages.shown ? 0 : 1);
   } catch (const std::bad_alloc&) {
+    finishReport(1);
     // The runs name the file they were reading; what is left is the table being shown.
     err << (command.kind == Command::Kind::Show
                 ? "Недостаточно памяти для вывода таблицы <" + command.file + ">"
@@ -299,8 +390,34 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
     return 1;
   } catch (const std::exception& e) {
     err << e.what() << '\n';
-    return 1;
+    return finishReport(1);
   }
 }
+
+namespace {
+
+int DryRunCommand(const Command& command, const CommandEnvironment& environment,
+                  ImportReport& report, StreamMessages& messages, std::ostream& out,
+                  std::ostream& err) {
+  if (command.kind == Command::Kind::FromExcel && !platform::FileExists(command.file)) {
+    messages.ShowMessage("Не могу найти файл <" + command.file + ">");
+    return 1;
+  }
+  TStringList fileLines;
+  std::string lastXlsFile = command.file;
+  const bool fromText = command.kind == Command::Kind::FromText;
+  DryRunSource source{fileLines, lastXlsFile, fromText ? command.file : std::string(),
+                      command.sheet, &report};
+  CommandLineHost host(out, err, messages, environment, command.file);
+  const RunEnd end = DryRun(host, source, fromText, !command.throughTable);
+  if (end != RunEnd::Completed || messages.shown) return 1;
+  if (command.strict && report.Refused()) {
+    messages.ShowMessage(report.RefusalMessage());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 }  // namespace app

@@ -31,6 +31,9 @@ struct Command {
   std::string sheet;                     // --sheet
   bool throughTable = false;             // --through-table
   std::optional<char> decimalSeparator;  // --decimal-separator
+  std::string reportFile;                // --report: the import report as a TSV file
+  bool dryRun = false;                   // --dry-run: read and check only, no database
+  bool strict = false;                   // --strict: refuse a file that would lose data
   std::string error;                     // what is wrong, for UsageError
 };
 

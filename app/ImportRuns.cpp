@@ -1,6 +1,9 @@
 #include "app/ImportRuns.h"
 
+#include <stdlib.h>
+
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <string>
@@ -49,32 +52,41 @@ constexpr int kTableBatch = 2000;
 
 // Steps shared by both runs: the text file (svod.txt, or a workbook chosen and saved as
 // text), loaded into the line list. Returns Completed when the lines are loaded. `path`
-// names what is being read: the text file, or the workbook while it is converted.
-RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool fromText, std::string& path) {
+// names what is being read: the text file, or the workbook while it is converted. A
+// workbook's text goes to `textPath`, or beside the workbook when that is empty.
+RunEnd LoadSource(ImportHost& host, TStringList& fileLines, std::string& lastXlsFile,
+                  const std::string& textFile, const std::string& sheetName, bool fromText,
+                  std::string& path, const std::string& textPath = {}) {
   if (fromText) {
-    path = target.textFile.empty() ? host.ProgramDirectory() + "svod.txt" : target.textFile;
+    path = textFile.empty() ? host.ProgramDirectory() + "svod.txt" : textFile;
     if (!platform::FileExists(path)) {
       host.ShowMessage("Не могу найти файл <" + path + ">");
       return RunEnd::FileMissing;
     }
   } else {
-    if (!host.SelectFile(target.lastXlsFile, kWorkbookFilter)) return RunEnd::Cancelled;
-    path = target.lastXlsFile;
-    path = SaveSheetAsText(target.lastXlsFile, target.sheetName, "");
+    if (!host.SelectFile(lastXlsFile, kWorkbookFilter)) return RunEnd::Cancelled;
+    path = lastXlsFile;
+    path = SaveSheetAsText(lastXlsFile, sheetName, textPath);
     if (path.empty()) return RunEnd::NoText;
   }
-  target.fileLines.LoadFromFile(path);
+  fileLines.LoadFromFile(path);
   return RunEnd::Completed;
+}
+
+RunEnd LoadSource(ImportHost& host, ImportTarget& target, bool fromText, std::string& path) {
+  return LoadSource(host, target.fileLines, target.lastXlsFile, target.textFile, target.sheetName,
+                    fromText, path);
 }
 
 // The four summary lines that close a run, and for a file that mixes UTF-8 and
 // Windows-1251 lines one more line that says so.
-void LogSummary(ImportHost& host, const TStringList& lines, int added, TDateTime start,
-                TDateTime end) {
+// A dry run has no added count: that line is left out.
+void LogSummary(ImportHost& host, const TStringList& lines, std::optional<int> added,
+                TDateTime start, TDateTime end) {
   const double seconds = (end - start) * 86400.0;
   host.Log(std::string(70, '='));
   host.Log("Просмотрено строк: " + platform::IntToStr(lines.Count()));
-  host.Log("Добавлено записей: " + platform::IntToStr(added));
+  if (added) host.Log("Добавлено записей: " + platform::IntToStr(*added));
   host.Log("Время выполнения:  " + platform::FormatFloat("0.000", seconds) + " сек");
   const platform::TextDecoding& decoding = lines.LoadedDecoding();
   if (decoding.Mixed()) {
@@ -114,22 +126,135 @@ LineFields LookUpLineFields(TZnFFSRecord& record) {
   return {record.ByName("Designation"), record.ByName("Tank"), record.ByName("ColumnB")};
 }
 
-// Scans a line and applies the rules shared by both runs. True for a data line; a header
-// line sets Tank.
-bool ScanDataLine(TZnFFSRecord& record, const LineFields& f, const std::string& line) {
-  record.ScanString(line, '\t');
-  const int n = record.ScanCount;
-  if (n == 0) return false;
-  if (znsrec::GetIsNull(f.designation)) return false;
-  if (n == 1) {
-    if (f.tank != nullptr) f.tank->Value = f.designation->Value;
-    return false;
+enum class LineKind { Blank, Header, Data, Skipped };
+
+// Scans lines by the rules shared by both runs (a header line sets Tank) and, with a
+// report, notes what the scan left behind: cells that did not convert, data lines
+// skipped for column B, non-blank cells beyond the layout, and at the end a file
+// without data lines.
+class LineReader {
+ public:
+  LineReader(TZnFFSRecord& record, ImportReport* report)
+      : record_(record), fields_(LookUpLineFields(record)), report_(report) {
+    for (const auto& field : record.Fields) {
+      if (!field->NoScan) ++readCells_;
+    }
+    if (report_ != nullptr) record_.failureSink = &failures_;
   }
-  return znsrec::GetIsNull(f.columnB);
+  ~LineReader() { record_.failureSink = nullptr; }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // `index` counts lines from 0.
+  LineKind Read(int index, const std::string& line) {
+    record_.ScanString(line, '\t');
+    if (report_ != nullptr) NoteScan(index);
+    const LineKind kind = Classify(index);
+    if (report_ != nullptr) {
+      switch (kind) {
+        case LineKind::Blank:
+          ++report_->blankLines;
+          break;
+        case LineKind::Header:
+          ++report_->headerLines;
+          break;
+        case LineKind::Data:
+          ++report_->dataLines;
+          break;
+        case LineKind::Skipped:
+          ++report_->skippedLines;
+          break;
+      }
+    }
+    return kind;
+  }
+
+  void Finish() {
+    if (report_ != nullptr && report_->dataLines == 0) {
+      ReportEntry entry;
+      entry.kind = ReportEntry::Kind::NoDataLines;
+      report_->Add(entry);
+    }
+  }
+
+ private:
+  LineKind Classify(int index) {
+    const int n = record_.ScanCount;
+    if (n == 0) return LineKind::Blank;
+    if (znsrec::GetIsNull(fields_.designation)) return LineKind::Skipped;
+    if (n == 1) {
+      if (fields_.tank != nullptr) fields_.tank->Value = fields_.designation->Value;
+      return LineKind::Header;
+    }
+    if (znsrec::GetIsNull(fields_.columnB)) return LineKind::Data;
+    if (report_ != nullptr) {
+      ReportEntry entry;
+      entry.kind = ReportEntry::Kind::SkippedColumnB;
+      entry.line = index + 1;
+      entry.column = 1;
+      entry.field = fields_.designation->Name;
+      entry.text = znsrec::GetAsString(fields_.designation);
+      report_->Add(entry);
+    }
+    return LineKind::Skipped;
+  }
+
+  void NoteScan(int index) {
+    for (const znsrec::ScanFailure& failure : failures_) {
+      const TZnFFSField* field = record_.GetItem(failure.field);
+      ReportEntry entry;
+      entry.kind = ReportEntry::Kind::Unconverted;
+      entry.line = index + 1;
+      entry.column = failure.cell + 1;
+      entry.field = field->Name;
+      entry.text = record_.Cells[static_cast<std::size_t>(failure.cell)];
+      entry.stored = znsrec::GetAsSQLConstant(field);
+      report_->Add(entry);
+    }
+    // Blank cells beyond the layout lose nothing (a spreadsheet's wider used range
+    // writes them); a line counts once, at its first non-blank surplus cell.
+    for (std::size_t c = readCells_; c < record_.Cells.size(); ++c) {
+      if (platform::IsBlank(record_.Cells[c])) continue;
+      ReportEntry entry;
+      entry.kind = ReportEntry::Kind::SurplusCells;
+      entry.line = index + 1;
+      entry.column = static_cast<int>(c) + 1;
+      entry.text = record_.Cells[c];
+      report_->Add(entry);
+      break;
+    }
+  }
+
+  TZnFFSRecord& record_;
+  LineFields fields_;
+  ImportReport* report_;
+  std::vector<znsrec::ScanFailure> failures_;
+  std::size_t readCells_ = 0;
+};
+
+// The report block after the summary, when there is something to report.
+void LogReport(ImportHost& host, const ImportReport& report, const std::string& noDataNote) {
+  for (const std::string& line : report.LogBlock(noDataNote)) host.Log(line);
+}
+
+// A strict run checks its file before anything changes: the whole file is scanned into a
+// record of its own, the report is gathered, and a refused file raises.
+void CheckStrict(ImportHost& host, const TStringList& lines, ImportReport& report) {
+  TZnFFSRecord record;
+  PrepareImportRecord(&record, host.Now());
+  LineReader reader(record, &report);
+  for (int i = 0; i < lines.Count(); ++i) reader.Read(i, lines[i]);
+  reader.Finish();
+  if (report.Refused()) throw Exception(report.RefusalMessage());
+}
+
+std::string ProjectNote(const TZnFFSRecord& record) {
+  return "проекта " + znsrec::GetAsString(record.ByName("Project"));
 }
 
 RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::string& source);
 RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, std::string& source);
+RunEnd RunDry(ImportHost& host, DryRunSource& source, bool fromText, bool bySQL, std::string& path);
 // Rethrows `error` with `note` added to its message. Errors of the program keep their type
 // and what they carry; any other error becomes an Exception with its message and the note.
 [[noreturn]] void RethrowWithNote(const std::exception_ptr& error, const std::string& note) {
@@ -156,6 +281,151 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
 }
 
 }  // namespace
+
+std::string ColumnLetters(int column) {
+  std::string letters;
+  for (int n = column; n > 0; n = (n - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  }
+  return letters;
+}
+
+namespace {
+
+const char* KindName(ReportEntry::Kind kind) {
+  switch (kind) {
+    case ReportEntry::Kind::Unconverted:
+      return "unconverted";
+    case ReportEntry::Kind::SkippedColumnB:
+      return "skipped-column-b";
+    case ReportEntry::Kind::SurplusCells:
+      return "surplus-cells";
+    case ReportEntry::Kind::NoDataLines:
+      return "no-data-lines";
+  }
+  return "";
+}
+
+// A text as one tab-separated field: tabs and line breaks become blanks.
+std::string FieldText(std::string text) {
+  for (char& c : text) {
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+std::string Place(const ReportEntry& entry) {
+  return "строка " + platform::IntToStr(entry.line) + ", столбец " + ColumnLetters(entry.column);
+}
+
+std::string Describe(const ReportEntry& entry) {
+  switch (entry.kind) {
+    case ReportEntry::Kind::Unconverted:
+      return Place(entry) + " (" + entry.field + "): «" + entry.text + "» -> " + entry.stored;
+    case ReportEntry::Kind::SkippedColumnB:
+      return "строка " + platform::IntToStr(entry.line) + ": «" + entry.text + "»";
+    default:
+      return Place(entry) + ": «" + entry.text + "»";
+  }
+}
+
+void AddEntries(std::vector<std::string>& out, const std::vector<ReportEntry>& entries, int count) {
+  for (const ReportEntry& entry : entries) out.push_back("  " + Describe(entry));
+  if (count > static_cast<int>(entries.size())) {
+    out.push_back("  ... и ещё " + platform::IntToStr(count - static_cast<int>(entries.size())));
+  }
+}
+
+}  // namespace
+
+std::string ReportHeaderLine() {
+  return "kind\tline (first line = 1)\tcolumn\tletter\tfield\ttext\tstored value";
+}
+
+std::string ReportEntryLine(const ReportEntry& entry) {
+  const bool placed = entry.line > 0;
+  return std::string(KindName(entry.kind)) + '\t' +
+         (placed ? platform::IntToStr(entry.line) : std::string()) + '\t' +
+         (placed ? platform::IntToStr(entry.column) : std::string()) + '\t' +
+         (placed ? ColumnLetters(entry.column) : std::string()) + '\t' + FieldText(entry.field) +
+         '\t' + FieldText(entry.text) + '\t' + FieldText(entry.stored);
+}
+
+void ImportReport::Reset() {
+  auto keep = std::move(onEntry);
+  *this = ImportReport();
+  onEntry = std::move(keep);
+}
+
+void ImportReport::Add(const ReportEntry& entry) {
+  switch (entry.kind) {
+    case ReportEntry::Kind::Unconverted:
+      if (unconverted++ < kFirst) firstUnconverted.push_back(entry);
+      break;
+    case ReportEntry::Kind::SkippedColumnB:
+      if (skippedColumnB++ < kFirst) firstSkipped.push_back(entry);
+      break;
+    case ReportEntry::Kind::SurplusCells:
+      if (surplusLines++ < kFirst) firstSurplusLines.push_back(entry.line);
+      break;
+    case ReportEntry::Kind::NoDataLines:
+      noDataLines = true;
+      break;
+  }
+  if (onEntry) onEntry(entry);
+}
+
+std::vector<std::string> ImportReport::LogBlock(const std::string& noDataNote) const {
+  std::vector<std::string> out;
+  if (!HasFindings()) return out;
+  out.push_back("Отчёт о чтении файла (строки считаются с 1):");
+  if (unconverted > 0) {
+    out.push_back("Не преобразовано ячеек: " + platform::IntToStr(unconverted));
+    AddEntries(out, firstUnconverted, unconverted);
+  }
+  if (skippedColumnB > 0) {
+    out.push_back("Пропущено строк с заполненным столбцом B: " +
+                  platform::IntToStr(skippedColumnB));
+    AddEntries(out, firstSkipped, skippedColumnB);
+  }
+  if (surplusLines > 0) {
+    std::string line =
+        "Строк с лишними ячейками (не прочитаны): " + platform::IntToStr(surplusLines) +
+        "; первые строки:";
+    for (std::size_t i = 0; i < firstSurplusLines.size(); ++i) {
+      line += (i == 0 ? " " : ", ") + platform::IntToStr(firstSurplusLines[i]);
+    }
+    out.push_back(line);
+  }
+  if (noDataLines) {
+    out.push_back("Внимание: в файле нет строк данных." +
+                  (noDataNote.empty() ? std::string() : " " + noDataNote));
+  }
+  return out;
+}
+
+std::string ImportReport::Summary() const {
+  if (!HasFindings()) return {};
+  std::vector<std::string> parts;
+  if (unconverted > 0)
+    parts.push_back("не преобразовано ячеек: " + platform::IntToStr(unconverted));
+  if (skippedColumnB > 0) {
+    parts.push_back("пропущено строк со столбцом B: " + platform::IntToStr(skippedColumnB));
+  }
+  if (surplusLines > 0) {
+    parts.push_back("строк с лишними ячейками: " + platform::IntToStr(surplusLines));
+  }
+  if (noDataLines) parts.push_back("нет строк данных");
+  std::string text = "Отчёт: ";
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : "; ") + parts[i];
+  return text;
+}
+
+std::string ImportReport::RefusalMessage() const {
+  std::string text = "Файл не загружен (--strict): часть его данных не была бы прочитана.";
+  for (const std::string& line : LogBlock({})) text += "\n" + line;
+  return text;
+}
 
 std::string OutOfMemoryMessage(const std::string& source) {
   if (source.empty()) return "Недостаточно памяти для загрузки";
@@ -190,6 +460,11 @@ RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool fromText)
       [&](std::string& source) { return RunThroughTable(host, target, fromText, source); });
 }
 
+RunEnd DryRun(ImportHost& host, DryRunSource& source, bool fromText, bool bySQL) {
+  return WithMemoryMessage(
+      [&](std::string& path) { return RunDry(host, source, fromText, bySQL, path); });
+}
+
 namespace {
 
 RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::string& source) {
@@ -202,12 +477,16 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::stri
   if (target.query.Active()) target.query.Close();
   host.ClearLog();
 
+  ImportReport ownReport;
+  ImportReport& report = target.report != nullptr ? *target.report : ownReport;
+  report.Reset();
   TZnFFSRecord record;
   PrepareImportRecord(&record, host.Now());
-  const LineFields fields = LookUpLineFields(record);
   const int lineCount = target.fileLines.Count();
   int added = 0;
+  int deleted = 0;
   {
+    LineReader reader(record, &report);
     // The project's old rows and the new ones change together or not at all, and one
     // import of the project at a time: a second one waits for the first to end.
     std::optional<db::Transaction> transaction;
@@ -217,13 +496,13 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::stri
           db::ProjectLock{kImportTable, znsrec::GetAsString(record.ByName("Project"))});
       target.query.SetSQL("Delete From FromExcel " + std::string(" Where Project = ") +
                           znsrec::GetAsSQLConstant(record.ByName("Project")));
-      const int deleted = target.query.ExecSQL();
+      deleted = target.query.ExecSQL();
       host.Log("Delete records: " + platform::IntToStr(deleted));
 
       host.Progress(0, lineCount);
       for (int i = 0; i < target.fileLines.Count(); ++i) {
         if (i % kProgressStep == 0 && i > 0) host.Progress(i, lineCount);
-        if (!ScanDataLine(record, fields, target.fileLines[i])) continue;
+        if (reader.Read(i, target.fileLines[i]) != LineKind::Data) continue;
         target.query.SetSQL(record.InsertSQL(kImportTable));
         if (added < 5) {
           host.Log(platform::IntToStr(i) + " " + std::string(60, '-'));
@@ -233,6 +512,9 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::stri
         added += target.query.ExecSQL();
       }
       host.Progress(lineCount, lineCount);
+      reader.Finish();
+      // Nothing is kept of a refused file: the deletion goes back with the inserts.
+      if (target.strict && report.Refused()) throw Exception(report.RefusalMessage());
       transaction->Commit();
     } catch (const std::exception&) {
       // Leaving the block rolls the transaction back before the error goes on.
@@ -240,6 +522,8 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::stri
     }
   }
   LogSummary(host, target.fileLines, added, start, host.Now());
+  LogReport(host, report,
+            "Прежние записи " + ProjectNote(record) + " удалены: " + platform::IntToStr(deleted));
   target.fileLines.Clear();
 
   if (target.table.Active()) target.table.Close();
@@ -254,6 +538,20 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
   ScopeExit clearLines([&] { target.fileLines.Clear(); });
   if (RunEnd end = LoadSource(host, target, fromText, source); end != RunEnd::Completed) return end;
 
+  ImportReport ownReport;
+  ImportReport& report = target.report != nullptr ? *target.report : ownReport;
+  report.Reset();
+  // Strict: the whole file is checked before the table is touched; the loop below then
+  // gathers nothing more, since the check has the report already.
+  if (target.strict) {
+    try {
+      CheckStrict(host, target.fileLines, report);
+    } catch (Exception& e) {
+      e.AppendNote("\nНичего не добавлено.");
+      throw;
+    }
+  }
+
   db::Table& table = target.table;
   if (platform::UpperCase(table.TableName()) != platform::UpperCase(kImportTable)) {
     if (table.Active()) table.Close();
@@ -265,7 +563,7 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
   table.DisableControls();
   ScopeExit enableControls([&] { table.EnableControls(); });
   PrepareImportRecord(&record, host.Now());
-  const LineFields fields = LookUpLineFields(record);
+  LineReader reader(record, target.strict ? nullptr : &report);
   const int lineCount = target.fileLines.Count();
   int added = 0;
 
@@ -280,7 +578,7 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
     host.Progress(0, lineCount);
     for (int i = 0; i < target.fileLines.Count(); ++i) {
       if (i % kProgressStep == 0 && i > 0) host.Progress(i, lineCount);
-      if (!ScanDataLine(record, fields, target.fileLines[i])) continue;
+      if (reader.Read(i, target.fileLines[i]) != LineKind::Data) continue;
       if (batched && !batch) batch.emplace(target.connection);
       if (record.Insert(&table, true)) {
         ++added;
@@ -308,7 +606,77 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
     }
     throw;
   }
+  reader.Finish();
   LogSummary(host, target.fileLines, added, start, host.Now());
+  LogReport(host, report, {});
+  return RunEnd::Completed;
+}
+
+// A directory of its own in the temporary directory (mode 0700), removed with all it
+// holds when the object goes.
+class PrivateTempDir {
+ public:
+  PrivateTempDir() {
+    std::string pattern = ZnGetPath(3) + "tankload-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw Exception("Не могу создать временный каталог");
+    path_ = pattern;
+  }
+  ~PrivateTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  PrivateTempDir(const PrivateTempDir&) = delete;
+  PrivateTempDir& operator=(const PrivateTempDir&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+RunEnd RunDry(ImportHost& host, DryRunSource& source, bool fromText, bool bySQL,
+              std::string& path) {
+  TWaitCursor waitCursor;
+  const TDateTime start = host.Now();
+  ScopeExit clearLines([&] { source.fileLines.Clear(); });
+  std::optional<PrivateTempDir> textDir;
+  if (!fromText) textDir.emplace();
+  const std::string textPath = textDir ? textDir->Path() + "/svod.txt" : std::string();
+  if (RunEnd end = LoadSource(host, source.fileLines, source.lastXlsFile, source.textFile,
+                              source.sheetName, fromText, path, textPath);
+      end != RunEnd::Completed) {
+    return end;
+  }
+  textDir.reset();  // the lines are loaded; the text file has served
+
+  if (bySQL) host.ClearLog();
+  host.Log("Пробный запуск: база данных не открывается, ничего не записывается.");
+  ImportReport ownReport;
+  ImportReport& report = source.report != nullptr ? *source.report : ownReport;
+  report.Reset();
+  TZnFFSRecord record;
+  PrepareImportRecord(&record, host.Now());
+  LineReader reader(record, &report);
+  const TStringList& lines = source.fileLines;
+  host.Progress(0, lines.Count());
+  for (int i = 0; i < lines.Count(); ++i) {
+    if (i % kProgressStep == 0 && i > 0) host.Progress(i, lines.Count());
+    if (reader.Read(i, lines[i]) != LineKind::Data) continue;
+    // The statements the run would log for its first five rows.
+    if (bySQL && report.dataLines <= 5) {
+      host.Log(platform::IntToStr(i) + " " + std::string(60, '-'));
+      host.Log(LogLines(record.InsertSQL(kImportTable), true));
+      host.Log(LogLines(record.UpdateSQL(kImportTable, "ID = 1"), false));
+    }
+  }
+  host.Progress(lines.Count(), lines.Count());
+  reader.Finish();
+  LogSummary(host, lines, std::nullopt, start, host.Now());
+  LogReport(host, report,
+            bySQL ? "Запуск удалил бы прежние записи " + ProjectNote(record) + "." : std::string());
+  host.Log("Пустых строк: " + platform::IntToStr(report.blankLines));
+  host.Log("Строк заголовков: " + platform::IntToStr(report.headerLines));
+  host.Log("Строк данных: " + platform::IntToStr(report.dataLines));
+  host.Log("Пропущено строк: " + platform::IntToStr(report.skippedLines));
   return RunEnd::Completed;
 }
 

@@ -5,7 +5,9 @@
 // runs touch no widgets: the window, the command line and the tests each implement
 // ImportHost.
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/StringList.h"
 #include "platform/Variant.h"
@@ -43,6 +45,73 @@ class ImportHost {
   virtual TDateTime Now();
 };
 
+// One finding of the import report. Lines and columns count from 1, as editors and
+// spreadsheets do (the log's statement diagnostics count lines from 0).
+struct ReportEntry {
+  enum class Kind {
+    Unconverted,     // a non-blank cell that did not convert; the field took `stored`
+    SkippedColumnB,  // a data line not added because column B is filled
+    SurplusCells,    // a line with non-blank cells beyond those the layout reads
+    NoDataLines,     // the file yields no data line
+  };
+  Kind kind = Kind::Unconverted;
+  int line = 0;        // 0 for NoDataLines
+  int column = 0;      // the cell's column (A for a skipped line's designation)
+  std::string field;   // the field the cell feeds; empty for surplus cells
+  std::string text;    // the cell's text (a skipped line's designation)
+  std::string stored;  // the value stored instead, as SQL text ("NULL")
+};
+
+// The spreadsheet letters of a 1-based column number: A ... Z, AA, AB, ...
+std::string ColumnLetters(int column);
+// The header line and one line of the report written by --report: UTF-8, fields
+// separated by tabs (tabs, CR and LF inside a text become blanks).
+std::string ReportHeaderLine();
+std::string ReportEntryLine(const ReportEntry& entry);
+
+// What a run found in its file besides the rows it stores, gathered as it scans. Counts
+// are complete; of each kind only the first kFirst entries are kept, the rest reach
+// `onEntry` only, so memory stays small whatever the file holds.
+class ImportReport {
+ public:
+  static constexpr int kFirst = 10;
+
+  // Called with every entry as it is found (the --report file); may be empty.
+  std::function<void(const ReportEntry&)> onEntry;
+
+  // Forgets what an earlier run found; `onEntry` stays.
+  void Reset();
+  void Add(const ReportEntry& entry);
+
+  int unconverted = 0;
+  int skippedColumnB = 0;
+  int surplusLines = 0;
+  bool noDataLines = false;
+  std::vector<ReportEntry> firstUnconverted;
+  std::vector<ReportEntry> firstSkipped;
+  std::vector<int> firstSurplusLines;
+  // How the lines were classified: no value at all, header, data, and lines passed over
+  // (no designation, or column B filled).
+  int blankLines = 0;
+  int headerLines = 0;
+  int dataLines = 0;
+  int skippedLines = 0;
+
+  // Something to report: a clean file has nothing.
+  bool HasFindings() const {
+    return unconverted > 0 || skippedColumnB > 0 || surplusLines > 0 || noDataLines;
+  }
+  // What a strict run refuses: an unconverted cell, a skipped column-B line, no data.
+  bool Refused() const { return unconverted > 0 || skippedColumnB > 0 || noDataLines; }
+  // The log block, one entry per line; `noDataNote` follows the no-data warning (what it
+  // meant for the project's earlier rows), may be empty. Empty without findings.
+  std::vector<std::string> LogBlock(const std::string& noDataNote) const;
+  // One line for the window's bottom bar; empty without findings.
+  std::string Summary() const;
+  // The message of a refused strict run: counts and first entries.
+  std::string RefusalMessage() const;
+};
+
 // The window's members that a run works with.
 struct ImportTarget {
   db::Connection& connection;  // the database
@@ -54,6 +123,21 @@ struct ImportTarget {
   std::string textFile;
   // Sheet of the workbook to import (empty: the first one).
   std::string sheetName;
+  // Where the run gathers its report (nullptr: a report of the run's own); the run
+  // resets it first and logs its block after the summary.
+  ImportReport* report = nullptr;
+  // Refuse a file with findings that lose data (ImportReport::Refused) before anything
+  // in the database changes: the run raises with RefusalMessage.
+  bool strict = false;
+};
+
+// The source of a dry run: as in ImportTarget, without the database.
+struct DryRunSource {
+  TStringList& fileLines;
+  std::string& lastXlsFile;
+  std::string textFile;
+  std::string sheetName;
+  ImportReport* report = nullptr;
 };
 
 // How a run ended; an error ends it with an exception instead.
@@ -76,6 +160,12 @@ inline constexpr const char* kRolledBackNote =
 RunEnd ImportBySQL(ImportHost& host, ImportTarget& target, bool fromText);
 // Adds one table row per data line; rows posted before a failure stay.
 RunEnd ImportThroughTable(ImportHost& host, ImportTarget& target, bool fromText);
+
+// Reads, classifies and converts the file exactly as ImportBySQL (`bySQL`) or
+// ImportThroughTable would, opening no database and writing nothing: a workbook's text
+// goes to a private temporary file that is removed afterwards. Logs what the run would
+// log except the database counts, then the report block and the line counts.
+RunEnd DryRun(ImportHost& host, DryRunSource& source, bool fromText, bool bySQL);
 
 // The message that ends a run when memory runs out: it names what was being read (the
 // text file, or the workbook while it is converted).

@@ -229,6 +229,9 @@ void TForm1::BuildComponents() {
   Lb_Progress = new QLabel(Panel_Bottom);
   Lb_Progress->setObjectName("Lb_Progress");
   Lb_Progress->setGeometry(8, 8, 500, 25);
+  reportSummary = new QLabel(Panel_Bottom);
+  reportSummary->setObjectName("reportSummary");
+  reportSummary->setGeometry(516, 8, 640, 25);
 
   column->addWidget(Panel_Top);
   column->addWidget(Panel_Work, 1);
@@ -299,12 +302,24 @@ app::ImportTarget TForm1::Target() {
 
 void TForm1::ImportBySQL(bool FromText) {
   app::ImportTarget target = Target();
-  app::ImportBySQL(*this, target, FromText);
+  target.report = &report_;
+  reportSummary->clear();
+  if (app::ImportBySQL(*this, target, FromText) == app::RunEnd::Completed) ShowReportSummary();
 }
 
 void TForm1::ImportThroughTable(bool FromText) {
   app::ImportTarget target = Target();
-  app::ImportThroughTable(*this, target, FromText);
+  target.report = &report_;
+  reportSummary->clear();
+  if (app::ImportThroughTable(*this, target, FromText) == app::RunEnd::Completed) {
+    ShowReportSummary();
+  }
+}
+
+void TForm1::ShowReportSummary() {
+  const std::string summary = report_.Summary();
+  reportSummary->setText(Q(summary));
+  reportSummary->setToolTip(Q(summary));
 }
 
 void TForm1::PrepareImportRecord(TZnFFSRecord* record) { app::PrepareImportRecord(record, Now()); }

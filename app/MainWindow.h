@@ -79,6 +79,9 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   QPlainTextEdit* Memo1 = nullptr;
   QPushButton* Bt_FromTxt = nullptr;
   QLabel* Lb_Progress = nullptr;  // on Panel_Bottom
+  // On Panel_Bottom: one line on what the last completed run found in its file (cells
+  // not converted, lines skipped ...); empty after a clean file.
+  QLabel* reportSummary = nullptr;
 
   const std::string& LastXlsFile() const { return FLastXlsFile; }
   const std::string& IniFileName() const { return FIniFile->FileName(); }
@@ -91,6 +94,8 @@ class TForm1 : public QMainWindow, private app::ImportHost {
  private:
   void ImportBySQL(bool FromText);
   void ImportThroughTable(bool FromText);
+  // The bottom bar's line on the report of the run just completed.
+  void ShowReportSummary();
   void PrepareImportRecord(TZnFFSRecord* record);
   bool SelectFile(std::string& path, const std::string& filter) override;
 
@@ -128,6 +133,7 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   std::unique_ptr<QElapsedTimer> sincePump_;
   bool running_ = false;
   bool waitCursorShown_ = false;
+  app::ImportReport report_;  // of the last run; its block is in the log
 };
 
 // The one window of the program, while it exists.

@@ -26,6 +26,11 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// The log entries from `from` on.
+std::vector<std::string> After(const std::vector<std::string>& log, std::size_t from) {
+  return {log.begin() + static_cast<std::ptrdiff_t>(std::min(from, log.size())), log.end()};
+}
+
 // 1 June 2024, 10:00.
 constexpr TDateTime kJune1 = 45444.0 + 10.0 / 24.0;
 
@@ -125,8 +130,13 @@ TEST_P(ImportRuns, SqlRunSortsLinesAndLogsTheFirstFiveStatements) {
                   "Ypvm = -3.1 AND dmh = 12 AND dM = 3"),
             8);
 
-  // The log starts afresh: the deleted rows, then three entries per diagnosed line.
-  ASSERT_EQ(host_.log.size(), 1u + 5 * 3 + 4);
+  // The log starts afresh: the deleted rows, then three entries per diagnosed line; the
+  // summary, and the report of the line skipped for its column B.
+  ASSERT_EQ(host_.log.size(), 1u + 5 * 3 + 4 + 3);
+  EXPECT_EQ(After(host_.log, 1 + 5 * 3 + 4),
+            (std::vector<std::string>{"Отчёт о чтении файла (строки считаются с 1):",
+                                      "Пропущено строк с заполненным столбцом B: 1",
+                                      "  строка 6: «Итого»"}));
   EXPECT_EQ(host_.log[0], "Delete records: 0");
   std::vector<std::string> headings;
   for (std::size_t i = 1; i < 16; i += 3) headings.push_back(host_.log[i]);
@@ -250,7 +260,9 @@ TEST_P(ImportRuns, TableRunTwiceAddsTheRowsAgainAndKeepsTheLog) {
   ASSERT_EQ(ThroughTable(), app::RunEnd::Completed);
 
   EXPECT_EQ(host_.log.front(), "Memo1");
-  ASSERT_EQ(host_.log.size(), 9u);
+  // Each summary is followed by the report of the line skipped for its column B.
+  ASSERT_EQ(host_.log.size(), 1u + 2 * (4 + 3));
+  EXPECT_EQ(host_.log[7], "  строка 3: «x»");
   EXPECT_EQ(Summary(0),
             (std::vector<std::string>{kSummaryRule, "Просмотрено строк: 4", "Добавлено записей: 2",
                                       "Время выполнения:  1.500 сек"}));
@@ -479,7 +491,224 @@ TEST_P(ImportRuns, WorkbookImportThroughTheSpreadsheetBridge) {
   EXPECT_EQ(Summary()[1], "Просмотрено строк: 22");
 }
 
+// A file with one finding of each kind; the report counts lines from 1.
+const std::vector<std::string> kFindingsFile = {
+    Line({"Танк"}),                                         // 1: header
+    DataLine("А-1", "12,5 м3"),                             // 2: Volume (F) does not convert
+    DataLine("А-2"),                                        // 3: clean
+    Line({"Итого", "всего", "", "", "", "99,5"}),           // 4: column B filled: skipped
+    DataLine("А-3") + "\t\t \t",                            // 5: blank surplus cells lose nothing
+    DataLine("А-4") + "\tлишнее",                           // 6: a surplus cell in column V
+    Line({"А-5", "", "1", "ЛБ", "2", "1 234,5", "1e400"}),  // 7: F and G do not convert
+};
+
+const std::vector<std::string> kFindingsBlock = {
+    "Отчёт о чтении файла (строки считаются с 1):",
+    "Не преобразовано ячеек: 3",
+    "  строка 2, столбец F (Volume): «12,5 м3» -> NULL",
+    "  строка 7, столбец F (Volume): «1 234,5» -> NULL",
+    "  строка 7, столбец G (Fperm): «1e400» -> NULL",
+    "Пропущено строк с заполненным столбцом B: 1",
+    "  строка 4: «Итого»",
+    "Строк с лишними ячейками (не прочитаны): 1; первые строки: 6",
+};
+
+TEST_P(ImportRuns, ReportBlockFollowsTheSummaryOfEitherRun) {
+  WriteSvod(Lines(kFindingsFile));
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    host_.log.clear();
+    app::ImportReport report;
+    std::vector<app::ReportEntry> all;
+    report.onEntry = [&all](const app::ReportEntry& e) { all.push_back(e); };
+    app::ImportTarget t = Target();
+    t.report = &report;
+    ASSERT_EQ(
+        throughTable ? app::ImportThroughTable(host_, t, true) : app::ImportBySQL(host_, t, true),
+        app::RunEnd::Completed);
+    const auto rule = std::find(host_.log.begin(), host_.log.end(), kSummaryRule);
+    ASSERT_NE(rule, host_.log.end());
+    EXPECT_EQ(After(host_.log, static_cast<std::size_t>(rule - host_.log.begin()) + 4),
+              kFindingsBlock);
+    EXPECT_EQ(Summary()[2], "Добавлено записей: 5");
+    EXPECT_EQ(report.Summary(),
+              "Отчёт: не преобразовано ячеек: 3; пропущено строк со столбцом B: 1; строк с "
+              "лишними ячейками: 1");
+    EXPECT_EQ((std::vector<int>{report.blankLines, report.headerLines, report.dataLines,
+                                report.skippedLines}),
+              (std::vector<int>{0, 1, 5, 1}));
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(app::ReportEntryLine(all[0]), "unconverted\t2\t6\tF\tVolume\t12,5 м3\tNULL");
+    EXPECT_EQ(app::ReportEntryLine(all[1]), "skipped-column-b\t4\t1\tA\tDesignation\tИтого\t");
+    EXPECT_EQ(app::ReportEntryLine(all[2]), "surplus-cells\t6\t22\tV\t\tлишнее\t");
+  }
+  // The cells that did not convert are stored as NULL.
+  EXPECT_EQ(Count(database(), "SELECT COUNT(*) FROM FromExcel WHERE Volume IS NULL"), 4);
+}
+
+TEST_P(ImportRuns, CleanFileLogEndsWithTheSummary) {
+  WriteSvod(Lines({Line({"Танк"}), DataLine("А-1"), "", DataLine("А-2") + "\t\t"}));
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    host_.log.clear();
+    app::ImportReport report;
+    app::ImportTarget t = Target();
+    t.report = &report;
+    ASSERT_EQ(
+        throughTable ? app::ImportThroughTable(host_, t, true) : app::ImportBySQL(host_, t, true),
+        app::RunEnd::Completed);
+    // The deleted rows and two diagnosed lines by SQL; nothing but the summary after.
+    ASSERT_EQ(host_.log.size(), throughTable ? 4u : 1u + 2 * 3 + 4);
+    EXPECT_EQ(host_.log[host_.log.size() - 4], kSummaryRule);
+    EXPECT_FALSE(report.HasFindings());
+    EXPECT_EQ(report.Summary(), "");
+  }
+}
+
+TEST_P(ImportRuns, FileWithoutDataLinesWarnsAndNamesTheDeletedRows) {
+  WriteSvod(Lines({DataLine("А-1"), DataLine("А-2")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  // Separated by semicolons by mistake: every line is one cell, a header.
+  WriteSvod("А-1;;12-18;ЛБ;2;10,5\r\nА-2;;12-18;ЛБ;2;10,5\r\n");
+
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  EXPECT_EQ(host_.log.back(),
+            "Внимание: в файле нет строк данных. Прежние записи проекта TOrva_1 удалены: 2");
+  host_.log.clear();
+  ASSERT_EQ(ThroughTable(), app::RunEnd::Completed);
+  EXPECT_EQ(host_.log.back(), "Внимание: в файле нет строк данных.");
+  EXPECT_EQ(host_.log[host_.log.size() - 2], "Отчёт о чтении файла (строки считаются с 1):");
+}
+
+TEST_P(ImportRuns, ReportKeepsTheFirstTenEntriesAndCountsAll) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 12; ++i) lines.push_back(DataLine("Б-" + std::to_string(i), "x"));
+  WriteSvod(Lines(lines));
+  app::ImportReport report;
+  int heard = 0;
+  report.onEntry = [&heard](const app::ReportEntry&) { ++heard; };
+  app::ImportTarget t = Target();
+  t.report = &report;
+  ASSERT_EQ(app::ImportBySQL(host_, t, true), app::RunEnd::Completed);
+  EXPECT_EQ(heard, 12);
+  EXPECT_EQ(report.unconverted, 12);
+  EXPECT_EQ(report.firstUnconverted.size(), 10u);
+  EXPECT_EQ(host_.log[host_.log.size() - 2], "  строка 10, столбец F (Volume): «x» -> NULL");
+  EXPECT_EQ(host_.log.back(), "  ... и ещё 2");
+}
+
+TEST_P(ImportRuns, StrictRunRefusesBeforeAnythingChanges) {
+  WriteSvod(Lines({DataLine("Старая-1"), DataLine("Старая-2")}));
+  ASSERT_EQ(BySQL(), app::RunEnd::Completed);
+  const std::vector<std::string> before = Designations();
+
+  struct Case {
+    std::string name;
+    std::vector<std::string> file;
+    std::string entry;  // expected in the message
+  };
+  const Case cases[] = {
+      {"unconverted cells", kFindingsFile, "  строка 2, столбец F (Volume): «12,5 м3» -> NULL"},
+      {"a column-B line", {DataLine("А-1"), Line({"Итого", "всего", "1"})}, "  строка 2: «Итого»"},
+      {"no data lines", {"", Line({"Танк"})}, "Внимание: в файле нет строк данных."},
+  };
+  for (const Case& c : cases) {
+    for (bool throughTable : {false, true}) {
+      SCOPED_TRACE(c.name + (throughTable ? " through the table" : " by SQL"));
+      WriteSvod(Lines(c.file));
+      app::ImportTarget t = Target();
+      t.strict = true;
+      try {
+        throughTable ? app::ImportThroughTable(host_, t, true) : app::ImportBySQL(host_, t, true);
+        ADD_FAILURE() << "the strict run went through";
+      } catch (const Exception& e) {
+        const std::string message = e.what();
+        EXPECT_EQ(message.rfind("Файл не загружен (--strict)", 0), 0u) << message;
+        EXPECT_NE(message.find(c.entry), std::string::npos) << message;
+        EXPECT_NE(message.find(throughTable ? "Ничего не добавлено." : app::kRolledBackNote),
+                  std::string::npos)
+            << message;
+      }
+      EXPECT_EQ(Designations(), before);
+      EXPECT_EQ(lines_.Count(), 0);
+    }
+  }
+  // A clean file goes through a strict run as through any other.
+  WriteSvod(Lines({Line({"Танк"}), DataLine("Новая-1")}));
+  app::ImportTarget t = Target();
+  t.strict = true;
+  EXPECT_EQ(app::ImportThroughTable(host_, t, true), app::RunEnd::Completed);
+  EXPECT_EQ(app::ImportBySQL(host_, t, true), app::RunEnd::Completed);
+  EXPECT_EQ(Designations(), std::vector<std::string>{"Новая-1"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ImportRuns,
                          ::testing::Values(db::Engine::SQLite, db::Engine::PostgreSQL), EngineName);
+
+// A dry run needs no database: it logs what the chosen run would log, without the
+// database counts, then the report and the line counts.
+TEST(DryRun, LogsTheRunWithoutDatabaseCounts) {
+  TempDir dir;
+  WriteFile(dir.File("svod.txt"), Lines(kFindingsFile));
+  const std::vector<std::string> counts = {"Пустых строк: 0", "Строк заголовков: 1",
+                                           "Строк данных: 5", "Пропущено строк: 1"};
+  for (bool bySQL : {true, false}) {
+    SCOPED_TRACE(bySQL ? "by SQL" : "through the table");
+    RecordingHost host;
+    host.times = {kJune1, kJune1, kJune1 + 0.5 / 86400.0};
+    TStringList lines;
+    std::string lastXlsFile;
+    app::ImportReport report;
+    app::DryRunSource source{lines, lastXlsFile, dir.File("svod.txt"), {}, &report};
+    ASSERT_EQ(app::DryRun(host, source, true, bySQL), app::RunEnd::Completed);
+    ASSERT_FALSE(host.log.empty());
+    EXPECT_EQ(host.log[0], "Пробный запуск: база данных не открывается, ничего не записывается.");
+    // By SQL: the statements of the first five data lines, headed by their 0-based index.
+    const std::size_t statements = bySQL ? 5 * 3 : 0;
+    if (bySQL) {
+      EXPECT_EQ(host.log[1], "1 " + std::string(60, '-'));
+      EXPECT_EQ(host.log[2].rfind("Insert Into FromExcel \n(Tank ,Designation", 0), 0u);
+    }
+    std::vector<std::string> expected = {kSummaryRule, "Просмотрено строк: 7",
+                                         "Время выполнения:  0.500 сек"};
+    expected.insert(expected.end(), kFindingsBlock.begin(), kFindingsBlock.end());
+    expected.insert(expected.end(), counts.begin(), counts.end());
+    EXPECT_EQ(After(host.log, 1 + statements), expected);
+    EXPECT_TRUE(report.Refused());
+    EXPECT_EQ(lines.Count(), 0);
+  }
+  // No data: the SQL run would have deleted the project's rows.
+  WriteFile(dir.File("svod.txt"), "\r\n");
+  RecordingHost host;
+  TStringList lines;
+  std::string lastXlsFile;
+  app::DryRunSource source{lines, lastXlsFile, dir.File("svod.txt"), {}, nullptr};
+  ASSERT_EQ(app::DryRun(host, source, true, true), app::RunEnd::Completed);
+  EXPECT_NE(std::find(host.log.begin(), host.log.end(),
+                      "Внимание: в файле нет строк данных. Запуск удалил бы прежние записи "
+                      "проекта TOrva_1."),
+            host.log.end());
+}
+
+TEST(DryRun, WorkbookTextGoesToAPrivateTemporaryFileRemovedAfterwards) {
+  sheet::RegisterNativeEngine();
+  TempDir dir;
+  const std::string workbook = dir.File("tanks.xlsx");
+  std::filesystem::copy_file(SourcePath("examples/tanks.xlsx"), workbook);
+  std::filesystem::create_directory(dir.File("tmp"));
+  testsupport::ScopedEnv tmp("TMPDIR", dir.File("tmp").c_str());
+  RecordingHost host;
+  host.choice = workbook;
+  TStringList lines;
+  std::string lastXlsFile = workbook;
+  app::ImportReport report;
+  app::DryRunSource source{lines, lastXlsFile, {}, {}, &report};
+
+  ASSERT_EQ(app::DryRun(host, source, false, true), app::RunEnd::Completed);
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(report.dataLines, 10);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("tanks.txt")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File("tmp")));
+}
 
 }  // namespace
