@@ -120,6 +120,10 @@ TEST(CommandLine, BadUsageExitsWithTwo) {
       {"--decimal-separator", "5", "--from-text"},
       {"--from-excel"},
       {"stray"},
+      {"--dry-run"},
+      {"--strict", "--show"},
+      {"--report", "r.tsv", "--create-database"},
+      {"--from-text", "--report", ""},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args.front());
@@ -133,8 +137,9 @@ TEST(CommandLine, BadUsageExitsWithTwo) {
 TEST(CommandLine, HelpAndVersion) {
   const Outcome help = RunTankload({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* option : {"--create-database", "--from-text", "--from-excel", "--sheet",
-                             "--through-table", "--database", "--decimal-separator", "--show"}) {
+  for (const char* option :
+       {"--create-database", "--from-text", "--from-excel", "--sheet", "--through-table",
+        "--database", "--decimal-separator", "--show", "--report", "--dry-run", "--strict"}) {
     EXPECT_TRUE(Contains(help.out, option)) << option;
   }
   const Outcome version = RunTankload({"--version"});
@@ -253,6 +258,110 @@ TEST_F(CommandLineOnSqlite, WorkbookBySheetName) {
   const Outcome wrongSheet = RunWith({"--from-excel", workbook, "--sheet", "Нет такого"});
   EXPECT_EQ(wrongSheet.status, 1);
   EXPECT_FALSE(wrongSheet.err.empty());
+}
+
+// A summary with a cell that does not convert and a line skipped for its column B.
+std::string FileWithFindings() {
+  return Lines({Line({"Танк"}), DataLine("Н-1", "12,5 м3"), DataLine("Н-2"),
+                Line({"Итого", "всего", "", "", "", "99,5"})});
+}
+
+TEST_F(CommandLineOnSqlite, ReportFileListsEveryEntry) {
+  ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  std::vector<std::string> lines = {Line({"Танк"})};
+  for (int i = 1; i <= 12; ++i) lines.push_back(DataLine("Н-" + std::to_string(i), "x"));
+  lines.push_back(Line({"Итого", "всего", "1"}));
+  WriteFile(dir_.File("svod.txt"), Lines(lines));
+  const std::string report = dir_.File("report.tsv");
+
+  const Outcome o = RunWith({"--from-text", "--report", report});
+  ASSERT_EQ(o.status, 0) << o.err;
+  // The log shows the first ten; the file holds all of them.
+  EXPECT_TRUE(Contains(o.out, "Добавлено записей: 12\n")) << o.out;
+  EXPECT_TRUE(Contains(o.out, "Не преобразовано ячеек: 12\n")) << o.out;
+  EXPECT_TRUE(Contains(o.out, "  ... и ещё 2\n")) << o.out;
+  std::istringstream text(ReadFile(report));
+  std::vector<std::string> rows;
+  for (std::string l; std::getline(text, l);) rows.push_back(l);
+  ASSERT_EQ(rows.size(), 1u + 12 + 1);
+  EXPECT_EQ(rows[0], "kind\tline (first line = 1)\tcolumn\tletter\tfield\ttext\tstored value");
+  EXPECT_EQ(rows[1], "unconverted\t2\t6\tF\tVolume\tx\tNULL");
+  EXPECT_EQ(rows[12], "unconverted\t13\t6\tF\tVolume\tx\tNULL");
+  EXPECT_EQ(rows[13], "skipped-column-b\t14\t1\tA\tDesignation\tИтого\t");
+
+  // A report that cannot be written fails the command, and says why.
+  const Outcome unwritable =
+      RunWith({"--from-text", "--report", dir_.File("no-such-dir/report.tsv")});
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_TRUE(Contains(unwritable.err, "Не могу записать отчёт <")) << unwritable.err;
+}
+
+TEST_F(CommandLineOnSqlite, DryRunLeavesTheDatabaseAsItWasAndNeedsNone) {
+  ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  WriteFile(dir_.File("old.txt"), Lines({DataLine("Старая")}));
+  ASSERT_EQ(RunWith({"--from-text", dir_.File("old.txt")}).status, 0);
+  const std::string before = ReadFile(dir_.File("dunvik.mdb"));
+  WriteFile(dir_.File("svod.txt"), FileWithFindings());
+
+  for (const char* mode : {"", "--through-table"}) {
+    SCOPED_TRACE(*mode ? mode : "by SQL");
+    std::vector<std::string> args = {"--from-text", "--dry-run"};
+    if (*mode) args.push_back(mode);
+    const Outcome o = RunWith(args);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(Contains(o.out, "Delete records")) << o.out;
+    EXPECT_FALSE(Contains(o.out, "Добавлено записей")) << o.out;
+    EXPECT_TRUE(Contains(o.out,
+                         "Не преобразовано ячеек: 1\n  строка 2, столбец F (Volume): "
+                         "«12,5 м3» -> NULL\n"))
+        << o.out;
+    EXPECT_TRUE(Contains(o.out,
+                         "Пустых строк: 0\nСтрок заголовков: 1\nСтрок данных: 2\n"
+                         "Пропущено строк: 1\n"))
+        << o.out;
+    EXPECT_EQ(ReadFile(dir_.File("dunvik.mdb")), before);
+  }
+  // With --strict a dry run says whether the file would be refused.
+  const Outcome refused = RunWith({"--from-text", "--dry-run", "--strict"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Contains(refused.err, "Файл не загружен (--strict)")) << refused.err;
+  WriteFile(dir_.File("clean.txt"), Lines({Line({"Танк"}), DataLine("Н-1")}));
+  EXPECT_EQ(RunWith({"--from-text", dir_.File("clean.txt"), "--dry-run", "--strict"}).status, 0);
+  EXPECT_EQ(ReadFile(dir_.File("dunvik.mdb")), before);
+
+  // No database at all: none is needed, and none is made.
+  const std::string nowhere = dir_.File("none.mdb");
+  const Outcome alone = RunTankload(
+      {"--from-text", dir_.File("svod.txt"), "--dry-run", "--database", SqliteString(nowhere)});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+  EXPECT_TRUE(Contains(alone.out, "Строк данных: 2\n")) << alone.out;
+  EXPECT_FALSE(std::filesystem::exists(nowhere));
+}
+
+TEST_F(CommandLineOnSqlite, StrictRunRefusesAndKeepsTheProjectsRows) {
+  ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  WriteFile(dir_.File("old.txt"), Lines({DataLine("Старая-1"), DataLine("Старая-2")}));
+  ASSERT_EQ(RunWith({"--from-text", dir_.File("old.txt")}).status, 0);
+  WriteFile(dir_.File("svod.txt"), FileWithFindings());
+  const std::string report = dir_.File("refused.tsv");
+
+  for (const char* mode : {"", "--through-table"}) {
+    SCOPED_TRACE(*mode ? mode : "by SQL");
+    std::vector<std::string> args = {"--from-text", "--strict", "--report", report};
+    if (*mode) args.push_back(mode);
+    const Outcome o = RunWith(args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(Contains(o.err, "Файл не загружен (--strict)")) << o.err;
+    EXPECT_TRUE(Contains(o.err, "Не преобразовано ячеек: 1\n")) << o.err;
+    EXPECT_TRUE(Contains(o.err, "Пропущено строк с заполненным столбцом B: 1\n  строка 4: «Итого»"))
+        << o.err;
+    // The report says why.
+    EXPECT_TRUE(Contains(ReadFile(report), "unconverted\t2\t6\tF\tVolume\t12,5 м3\tNULL\n"));
+    const Outcome shown = RunWith({"--show"});
+    EXPECT_TRUE(Contains(shown.out, "\tСтарая-1\t")) << shown.out;
+    EXPECT_TRUE(Contains(shown.out, "\tСтарая-2\t")) << shown.out;
+    EXPECT_FALSE(Contains(shown.out, "Н-2")) << shown.out;
+  }
 }
 
 // The program itself: the same commands through main(), without any display.
