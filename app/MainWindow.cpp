@@ -231,7 +231,8 @@ void TForm1::BuildComponents() {
   Lb_Progress->setGeometry(8, 8, 500, 25);
   reportSummary = new QLabel(Panel_Bottom);
   reportSummary->setObjectName("reportSummary");
-  reportSummary->setGeometry(516, 8, 640, 25);
+  // Where the progress shows during a run: the summary is empty then, the progress after.
+  reportSummary->setGeometry(8, 8, 718, 25);
 
   column->addWidget(Panel_Top);
   column->addWidget(Panel_Work, 1);

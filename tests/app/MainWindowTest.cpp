@@ -36,6 +36,10 @@ using namespace apptest;
 
 namespace {
 
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 int Occurrences(const std::string& text, const std::string& part) {
   int n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -140,6 +144,40 @@ TEST_F(Window, FromTextInBothModesLogsAndShowsTheTable) {
   form->Bt_FromTxt->click();
   EXPECT_EQ(Log(*form).rfind("Delete records: 20\n", 0), 0u);
   EXPECT_EQ(form->DataSource1->rowCount(), 10);
+}
+
+TEST_F(Window, ReportBlockInTheLogAndItsSummaryInTheBottomBar) {
+  WriteFile(dir_.File("svod.txt"), Lines({Line({"Танк"}), DataLine("Н-1", "12,5 м3"),
+                                          DataLine("Н-2"), Line({"Итого", "всего", "1"})}));
+  auto form = Open();
+  ASSERT_NE(form->findChild<QLabel*>("reportSummary"), nullptr);
+  EXPECT_EQ(form->reportSummary->parentWidget(), form->Panel_Bottom);
+
+  for (bool throughTable : {false, true}) {
+    SCOPED_TRACE(throughTable ? "through the table" : "by SQL");
+    form->CkB_ThroughTtable->setChecked(throughTable);
+    form->Bt_FromTxt->click();
+    const std::string log = Log(*form);
+    EXPECT_TRUE(Contains(log,
+                         " сек\nОтчёт о чтении файла (строки считаются с 1):\n"
+                         "Не преобразовано ячеек: 1\n"
+                         "  строка 2, столбец F (Volume): «12,5 м3» -> NULL\n"
+                         "Пропущено строк с заполненным столбцом B: 1\n"
+                         "  строка 4: «Итого»"))
+        << log;
+    EXPECT_EQ(Std(form->reportSummary->text()),
+              "Отчёт: не преобразовано ячеек: 1; пропущено строк со столбцом B: 1");
+    EXPECT_TRUE(messages_.empty());
+  }
+  SaveArtifact(*form, "window-import-report.png");
+
+  // A clean file: the log ends with the summary and the bottom bar has nothing to say.
+  WriteFile(dir_.File("svod.txt"), Lines({Line({"Танк"}), DataLine("Н-1")}));
+  form->CkB_ThroughTtable->setChecked(false);
+  form->Bt_FromTxt->click();
+  const std::string log = Log(*form);
+  EXPECT_EQ(log.substr(log.rfind('\n') + 1).rfind("Время выполнения:  ", 0), 0u) << log;
+  EXPECT_TRUE(form->reportSummary->text().isEmpty());
 }
 
 TEST_F(Window, GridEditsRowsInPlace) {
