@@ -314,6 +314,16 @@ std::string FieldText(std::string text) {
   return text;
 }
 
+// A cell's text as the log shows it: a long one is cut (at a character boundary) so that
+// one stray cell cannot flood the log; the report file keeps it whole.
+std::string Shown(const std::string& text) {
+  constexpr std::size_t kLongest = 80;
+  if (text.size() <= kLongest) return text;
+  std::size_t end = kLongest;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end) + "…";
+}
+
 std::string Place(const ReportEntry& entry) {
   return "строка " + platform::IntToStr(entry.line) + ", столбец " + ColumnLetters(entry.column);
 }
@@ -321,11 +331,12 @@ std::string Place(const ReportEntry& entry) {
 std::string Describe(const ReportEntry& entry) {
   switch (entry.kind) {
     case ReportEntry::Kind::Unconverted:
-      return Place(entry) + " (" + entry.field + "): «" + entry.text + "» -> " + entry.stored;
+      return Place(entry) + " (" + entry.field + "): «" + Shown(entry.text) + "» -> " +
+             entry.stored;
     case ReportEntry::Kind::SkippedColumnB:
-      return "строка " + platform::IntToStr(entry.line) + ": «" + entry.text + "»";
+      return "строка " + platform::IntToStr(entry.line) + ": «" + Shown(entry.text) + "»";
     default:
-      return Place(entry) + ": «" + entry.text + "»";
+      return Place(entry) + ": «" + Shown(entry.text) + "»";
   }
 }
 

@@ -583,10 +583,17 @@ TEST_P(ImportRuns, FileWithoutDataLinesWarnsAndNamesTheDeletedRows) {
 TEST_P(ImportRuns, ReportKeepsTheFirstTenEntriesAndCountsAll) {
   std::vector<std::string> lines;
   for (int i = 1; i <= 12; ++i) lines.push_back(DataLine("Б-" + std::to_string(i), "x"));
+  // A long cell is cut in the log, at a character boundary; the report keeps it whole.
+  std::string longCell = "x";
+  for (int i = 0; i < 60; ++i) longCell += "д";  // byte 80 falls inside a letter
+  lines[0] = DataLine("Б-1", longCell);
   WriteSvod(Lines(lines));
   app::ImportReport report;
   int heard = 0;
-  report.onEntry = [&heard](const app::ReportEntry&) { ++heard; };
+  std::string firstText;
+  report.onEntry = [&](const app::ReportEntry& e) {
+    if (heard++ == 0) firstText = e.text;
+  };
   app::ImportTarget t = Target();
   t.report = &report;
   ASSERT_EQ(app::ImportBySQL(host_, t, true), app::RunEnd::Completed);
@@ -595,6 +602,11 @@ TEST_P(ImportRuns, ReportKeepsTheFirstTenEntriesAndCountsAll) {
   EXPECT_EQ(report.firstUnconverted.size(), 10u);
   EXPECT_EQ(host_.log[host_.log.size() - 2], "  строка 10, столбец F (Volume): «x» -> NULL");
   EXPECT_EQ(host_.log.back(), "  ... и ещё 2");
+  EXPECT_EQ(firstText, longCell);
+  const auto first = std::find(host_.log.begin(), host_.log.end(), "Не преобразовано ячеек: 12");
+  ASSERT_NE(first, host_.log.end());
+  EXPECT_EQ(*(first + 1),
+            "  строка 1, столбец F (Volume): «" + longCell.substr(0, 79) + "…» -> NULL");
 }
 
 TEST_P(ImportRuns, StrictRunRefusesBeforeAnythingChanges) {
