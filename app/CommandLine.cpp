@@ -44,6 +44,11 @@ struct Options {
                                       "Десятичный разделитель вместо разделителя локали.", "C"};
   QCommandLineOption show{"show",
                           "Вывести таблицу TABLE (по умолчанию FromExcel) через табуляцию."};
+  QCommandLineOption project{
+      "project",
+      "Проект загружаемых строк (по умолчанию TOrva_1); SQL-загрузка заменяет его строки.", "NAME"};
+  QCommandLineOption lpp{"lpp", "LPP загружаемых строк, целое больше нуля (по умолчанию 142).",
+                         "N"};
 
   void AddTo(QCommandLineParser& parser) const {
     parser.setApplicationDescription(
@@ -52,7 +57,7 @@ struct Options {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption* o :
          {&help, &version, &createDatabase, &fromText, &fromExcel, &sheet, &throughTable, &database,
-          &decimalSeparator, &show}) {
+          &decimalSeparator, &show, &project, &lpp}) {
       parser.addOption(*o);
     }
     parser.addPositionalArgument("FILE|TABLE", "Файл для --from-text или таблица для --show.",
@@ -208,6 +213,21 @@ Command ParseCommandLine(const QStringList& arguments) {
       return UsageError("--sheet нужен только с --from-excel");
     c.sheet = parser.value(o.sheet).toStdString();
   }
+  for (const QCommandLineOption* value : {&o.project, &o.lpp}) {
+    if (parser.isSet(*value) && c.kind != Command::Kind::FromText &&
+        c.kind != Command::Kind::FromExcel) {
+      return UsageError("--" + value->names().first().toStdString() +
+                        " нужен только с --from-text или --from-excel");
+    }
+  }
+  if (parser.isSet(o.project) &&
+      !ReadProjectName(parser.value(o.project).toStdString(), c.values.project)) {
+    return UsageError("--project ждёт имя проекта: непустое, без табуляций и переводов строки");
+  }
+  if (parser.isSet(o.lpp) && !ReadLpp(parser.value(o.lpp).toStdString(), c.values.lpp)) {
+    return UsageError("--lpp ждёт целое число больше нуля, а не «" +
+                      parser.value(o.lpp).toStdString() + "»");
+  }
   if (parser.isSet(o.throughTable)) {
     if (c.kind != Command::Kind::FromText && c.kind != Command::Kind::FromExcel) {
       return UsageError("--through-table нужен только с --from-text или --from-excel");
@@ -283,7 +303,8 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
     table.SetTableName("Stability_Elements");
     TStringList fileLines;
     std::string lastXlsFile = command.file;
-    ImportTarget target{connection, query, table, fileLines, lastXlsFile, {}, command.sheet};
+    ImportTarget target{connection,  query,         table,         fileLines,
+                        lastXlsFile, std::string{}, command.sheet, command.values};
     const bool fromText = command.kind == Command::Kind::FromText;
     if (fromText) target.textFile = command.file;
     CommandLineHost host(out, err, messages, environment, command.file);

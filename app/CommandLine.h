@@ -10,6 +10,7 @@
 
 #include <QStringList>
 
+#include "app/ImportLayout.h"
 #include "platform/Variant.h"
 
 namespace app {
@@ -31,6 +32,7 @@ struct Command {
   std::string sheet;                     // --sheet
   bool throughTable = false;             // --through-table
   std::optional<char> decimalSeparator;  // --decimal-separator
+  ProjectValues values;                  // --project, --lpp
   std::string error;                     // what is wrong, for UsageError
 };
 

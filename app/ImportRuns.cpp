@@ -203,7 +203,7 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::stri
   host.ClearLog();
 
   TZnFFSRecord record;
-  PrepareImportRecord(&record, host.Now());
+  PrepareImportRecord(&record, host.Now(), target.values);
   const LineFields fields = LookUpLineFields(record);
   const int lineCount = target.fileLines.Count();
   int added = 0;
@@ -264,7 +264,7 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
   TZnFFSRecord record;
   table.DisableControls();
   ScopeExit enableControls([&] { table.EnableControls(); });
-  PrepareImportRecord(&record, host.Now());
+  PrepareImportRecord(&record, host.Now(), target.values);
   const LineFields fields = LookUpLineFields(record);
   const int lineCount = target.fileLines.Count();
   int added = 0;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/ImportLayout.h"
 #include "platform/StringList.h"
 #include "platform/Variant.h"
 
@@ -54,6 +55,8 @@ struct ImportTarget {
   std::string textFile;
   // Sheet of the workbook to import (empty: the first one).
   std::string sheetName;
+  // The project and LPP the rows carry; the SQL run replaces that project's rows.
+  ProjectValues values;
 };
 
 // How a run ended; an error ends it with an exception instead.

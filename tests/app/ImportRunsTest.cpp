@@ -49,7 +49,7 @@ class ImportRuns : public ::testing::TestWithParam<db::Engine> {
   }
 
   app::ImportTarget Target() {
-    return {db_->connection(), *query_, *table_, lines_, lastXlsFile_, {}, {}};
+    return {db_->connection(), *query_, *table_, lines_, lastXlsFile_, {}, {}, {}};
   }
   void WriteSvod(const std::string& text) { WriteFile(dir_.File("svod.txt"), text); }
   app::RunEnd BySQL(bool fromText = true) {
