@@ -211,6 +211,8 @@ TEST_F(Window, GridEditsNumbersByTheRegionalSettings) {
        "Столбец LPP: «12,5» не является целым числом", "12"},
       {"integer: letters refused", platform::UsFormatSettings(), "LPP", "z1", nullptr,
        "Столбец LPP: «z1» не является целым числом", "12"},
+      {"large value: exponent without plus sign", platform::UsFormatSettings(), "Volume", "1e20",
+       "1.0e+20 real", nullptr, "1E20"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
