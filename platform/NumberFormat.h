@@ -32,7 +32,7 @@ std::string FormatFloat(std::string_view pattern, double value,
                         const TFormatSettings& fs = FormatSettings);
 
 // The general format of the run-time library: the shortest text that reads back as
-// `value` with at most 15 significant digits, fixed notation from 1E-5 up to below
+// `value` with at most 15 significant digits, fixed notation from 1E-4 up to below
 // 1E15, else an exponent without plus sign or leading zeros ("1E15", "1E-8",
 // "1.23456789012346E15"); no grouping, `fs.DecimalSeparator`.
 std::string FloatToStr(double value, const TFormatSettings& fs = FormatSettings);
