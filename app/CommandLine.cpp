@@ -59,6 +59,11 @@ struct Options {
       "strict",
       "С --from-text или --from-excel: отклонить файл с непреобразованными ячейками, "
       "пропущенными строками (столбец B) или без строк данных; база данных не меняется."};
+  QCommandLineOption project{
+      "project",
+      "Проект загружаемых строк (по умолчанию TOrva_1); SQL-загрузка заменяет его строки.", "NAME"};
+  QCommandLineOption lpp{"lpp", "LPP загружаемых строк, целое больше нуля (по умолчанию 142).",
+                         "N"};
 
   void AddTo(QCommandLineParser& parser) const {
     parser.setApplicationDescription(
@@ -67,7 +72,7 @@ struct Options {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption* o :
          {&help, &version, &createDatabase, &fromText, &fromExcel, &sheet, &throughTable, &database,
-          &decimalSeparator, &show, &report, &dryRun, &strict}) {
+          &decimalSeparator, &show, &report, &dryRun, &strict, &project, &lpp}) {
       parser.addOption(*o);
     }
     parser.addPositionalArgument("FILE|TABLE", "Файл для --from-text или таблица для --show.",
@@ -278,6 +283,21 @@ Command ParseCommandLine(const QStringList& arguments) {
       return UsageError("--sheet нужен только с --from-excel");
     c.sheet = parser.value(o.sheet).toStdString();
   }
+  for (const QCommandLineOption* value : {&o.project, &o.lpp}) {
+    if (parser.isSet(*value) && c.kind != Command::Kind::FromText &&
+        c.kind != Command::Kind::FromExcel) {
+      return UsageError("--" + value->names().first().toStdString() +
+                        " нужен только с --from-text или --from-excel");
+    }
+  }
+  if (parser.isSet(o.project) &&
+      !ReadProjectName(parser.value(o.project).toStdString(), c.values.project)) {
+    return UsageError("--project ждёт имя проекта: непустое, без табуляций и переводов строки");
+  }
+  if (parser.isSet(o.lpp) && !ReadLpp(parser.value(o.lpp).toStdString(), c.values.lpp)) {
+    return UsageError("--lpp ждёт целое число больше нуля, а не «" +
+                      parser.value(o.lpp).toStdString() + "»");
+  }
   if (parser.isSet(o.throughTable)) {
     if (c.kind != Command::Kind::FromText && c.kind != Command::Kind::FromExcel) {
       return UsageError("--through-table нужен только с --from-text или --from-excel");
@@ -371,7 +391,8 @@ int RunCommand(const Command& command, const CommandEnvironment& environment, st
     table.SetTableName("Stability_Elements");
     TStringList fileLines;
     std::string lastXlsFile = command.file;
-    ImportTarget target{connection, query, table, fileLines, lastXlsFile, {}, command.sheet};
+    ImportTarget target{connection,  query,         table,         fileLines,
+                        lastXlsFile, std::string{}, command.sheet, command.values};
     const bool fromText = command.kind == Command::Kind::FromText;
     if (fromText) target.textFile = command.file;
     target.report = &report;
@@ -406,8 +427,8 @@ int DryRunCommand(const Command& command, const CommandEnvironment& environment,
   TStringList fileLines;
   std::string lastXlsFile = command.file;
   const bool fromText = command.kind == Command::Kind::FromText;
-  DryRunSource source{fileLines, lastXlsFile, fromText ? command.file : std::string(),
-                      command.sheet, &report};
+  DryRunSource source{fileLines,     lastXlsFile, fromText ? command.file : std::string(),
+                      command.sheet, &report,     command.values};
   CommandLineHost host(out, err, messages, environment, command.file);
   const RunEnd end = DryRun(host, source, fromText, !command.throughTable);
   if (end != RunEnd::Completed || messages.shown) return 1;

@@ -10,6 +10,7 @@
 
 #include <QStringList>
 
+#include "app/ImportLayout.h"
 #include "platform/Variant.h"
 
 namespace app {
@@ -34,6 +35,7 @@ struct Command {
   std::string reportFile;                // --report: the import report as a TSV file
   bool dryRun = false;                   // --dry-run: read and check only, no database
   bool strict = false;                   // --strict: refuse a file that would lose data
+  ProjectValues values;                  // --project, --lpp
   std::string error;                     // what is wrong, for UsageError
 };
 

@@ -105,7 +105,7 @@ QString GridDelegate::displayText(const QVariant& value, const QLocale& locale) 
   switch (value.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
-      return QString::fromStdString(platform::FloatToStrGeneral(value.toDouble()));
+      return QString::fromStdString(platform::FloatToStr(value.toDouble()));
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:

@@ -1,7 +1,10 @@
 #include "app/ImportLayout.h"
 
+#include <cstdint>
 #include <string>
 
+#include "platform/Ascii.h"
+#include "platform/NumberFormat.h"
 #include "record/Znsrec.h"
 
 namespace app {
@@ -34,7 +37,29 @@ const LayoutField kImportLayout[25] = {
     {"Variant", "int", 0, true, ""},
 };
 
-void PrepareImportRecord(TZnFFSRecord* record, TDateTime now) {
+bool ReadProjectName(std::string_view text, std::string& project) {
+  const std::string_view name = platform::TrimView(text);
+  if (name.empty()) return false;
+  for (const char c : name) {
+    if (platform::IsBlankByte(c) && c != ' ') return false;
+  }
+  project.assign(name);
+  return true;
+}
+
+bool ReadLpp(std::string_view text, int& lpp) {
+  const std::string_view digits = platform::TrimView(text);
+  if (digits.empty()) return false;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+  }
+  std::int32_t value = 0;
+  if (!platform::TryStrToInt(digits, value) || value <= 0) return false;
+  lpp = value;
+  return true;
+}
+
+void PrepareImportRecord(TZnFFSRecord* record, TDateTime now, const ProjectValues& values) {
   if (record == nullptr) return;
   record->Clear();
   // The import day: whole days since 1899-12-30, the time of day dropped.
@@ -45,9 +70,9 @@ void PrepareImportRecord(TZnFFSRecord* record, TDateTime now) {
     if (field == nullptr) continue;
     if (!f.format.empty()) field->Format = std::string(f.format);
     if (f.name == "LPP") {
-      field->SetAsInteger(kImportLpp);
+      field->SetAsInteger(values.lpp);
     } else if (f.name == "Project") {
-      field->SetAsString(std::string(kImportProject));
+      field->SetAsString(values.project);
     } else if (f.name == "Variant") {
       field->SetAsInteger(day);
     }

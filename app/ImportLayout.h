@@ -3,6 +3,7 @@
 // which field, which fields are written to "FromExcel", their types and formats, and the
 // values every row of a run carries (LPP, project name, import day).
 
+#include <string>
 #include <string_view>
 
 #include "platform/Variant.h"
@@ -25,8 +26,24 @@ extern const LayoutField kImportLayout[25];
 inline constexpr int kImportLpp = 142;
 inline constexpr std::string_view kImportProject = "TOrva_1";
 
+// The values every row of a run carries besides the import day: the project whose rows
+// the SQL run replaces, and the ship's length between perpendiculars. The layout's
+// constants unless the command line or the window's settings name others.
+struct ProjectValues {
+  std::string project{kImportProject};
+  int lpp = kImportLpp;
+};
+
+// A project name as given (blanks around dropped); false for a blank name or one with a
+// control character (a tab or line break would break the tab-separated table output).
+bool ReadProjectName(std::string_view text, std::string& project);
+// A positive decimal integer of 32 bits, blanks around allowed; false for anything else
+// (zero, a sign, a fraction, hexadecimal, too large).
+bool ReadLpp(std::string_view text, int& lpp);
+
 // Clears `record` and fills it with the import layout; `Variant` gets the whole day
-// number of `now` (truncated toward zero). A null record is left alone.
-void PrepareImportRecord(TZnFFSRecord* record, TDateTime now);
+// number of `now` (truncated toward zero), `Project` and `LPP` the values given. A null
+// record is left alone.
+void PrepareImportRecord(TZnFFSRecord* record, TDateTime now, const ProjectValues& values = {});
 
 }  // namespace app

@@ -492,7 +492,7 @@ RunEnd RunBySQL(ImportHost& host, ImportTarget& target, bool fromText, std::stri
   ImportReport& report = target.report != nullptr ? *target.report : ownReport;
   report.Reset();
   TZnFFSRecord record;
-  PrepareImportRecord(&record, host.Now());
+  PrepareImportRecord(&record, host.Now(), target.values);
   const int lineCount = target.fileLines.Count();
   int added = 0;
   int deleted = 0;
@@ -573,7 +573,7 @@ RunEnd RunThroughTable(ImportHost& host, ImportTarget& target, bool fromText, st
   TZnFFSRecord record;
   table.DisableControls();
   ScopeExit enableControls([&] { table.EnableControls(); });
-  PrepareImportRecord(&record, host.Now());
+  PrepareImportRecord(&record, host.Now(), target.values);
   LineReader reader(record, target.strict ? nullptr : &report);
   const int lineCount = target.fileLines.Count();
   int added = 0;
@@ -665,7 +665,7 @@ RunEnd RunDry(ImportHost& host, DryRunSource& source, bool fromText, bool bySQL,
   ImportReport& report = source.report != nullptr ? *source.report : ownReport;
   report.Reset();
   TZnFFSRecord record;
-  PrepareImportRecord(&record, host.Now());
+  PrepareImportRecord(&record, host.Now(), source.values);
   LineReader reader(record, &report);
   const TStringList& lines = source.fileLines;
   host.Progress(0, lines.Count());

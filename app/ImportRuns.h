@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ImportLayout.h"
 #include "platform/StringList.h"
 #include "platform/Variant.h"
 
@@ -123,6 +124,8 @@ struct ImportTarget {
   std::string textFile;
   // Sheet of the workbook to import (empty: the first one).
   std::string sheetName;
+  // The project and LPP the rows carry; the SQL run replaces that project's rows.
+  ProjectValues values;
   // Where the run gathers its report (nullptr: a report of the run's own); the run
   // resets it first and logs its block after the summary.
   ImportReport* report = nullptr;
@@ -138,6 +141,8 @@ struct DryRunSource {
   std::string textFile;
   std::string sheetName;
   ImportReport* report = nullptr;
+  // The project and LPP of the run it stands for (they appear in its statements).
+  ProjectValues values;
 };
 
 // How a run ended; an error ends it with an exception instead.

@@ -41,6 +41,8 @@ namespace {
 
 constexpr const char* kSettingsSection = "Saved values";
 constexpr const char* kSettingsKey = "LastXlsFile";
+constexpr const char* kProjectKey = "Project";
+constexpr const char* kLppKey = "LPP";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string Std(const QString& s) { return s.toUtf8().toStdString(); }
@@ -117,6 +119,24 @@ TForm1::TForm1(app::WindowOptions options, QWidget* parent)
   FIniFile = std::make_unique<TIniFile>(iniPath);
   FLastXlsFile = programDirectory_ + "*.xls";
   FLastXlsFile = FIniFile->ReadString(kSettingsSection, kSettingsKey, FLastXlsFile);
+  // Absent keys leave the layout's constants and are not written back.
+  if (FIniFile->ValueExists(kSettingsSection, kProjectKey) &&
+      !app::ReadProjectName(FIniFile->ReadString(kSettingsSection, kProjectKey, ""),
+                            projectValues_.project)) {
+    settingsProblem_ = "Файл настроек <" + iniPath +
+                       ">: ключ Project должен задавать имя проекта (непустое, без табуляций)";
+  }
+  if (FIniFile->ValueExists(kSettingsSection, kLppKey)) {
+    const std::string lpp = FIniFile->ReadString(kSettingsSection, kLppKey, "");
+    if (!app::ReadLpp(lpp, projectValues_.lpp) && settingsProblem_.empty()) {
+      settingsProblem_ = "Файл настроек <" + iniPath +
+                         ">: ключ LPP должен быть целым числом больше нуля, а не «" + lpp + "»";
+    }
+  }
+  Lb_Project->setText(settingsProblem_.empty()
+                          ? QString("Проект: %1   LPP: %2")
+                                .arg(Q(projectValues_.project), QString::number(projectValues_.lpp))
+                          : Q(settingsProblem_));
 
   relay_ = std::make_unique<MessageRelay>(*this);
   previousSink_ = platform::SetMessageSink(relay_.get());
@@ -232,7 +252,10 @@ void TForm1::BuildComponents() {
   reportSummary = new QLabel(Panel_Bottom);
   reportSummary->setObjectName("reportSummary");
   // Where the progress shows during a run: the summary is empty then, the progress after.
-  reportSummary->setGeometry(8, 8, 718, 25);
+  reportSummary->setGeometry(276, 8, 450, 25);
+  Lb_Project = new QLabel(Panel_Bottom);
+  Lb_Project->setObjectName("Lb_Project");
+  Lb_Project->setGeometry(8, 8, 260, 25);
 
   column->addWidget(Panel_Top);
   column->addWidget(Panel_Work, 1);
@@ -276,6 +299,7 @@ void TForm1::Bt_FromTxtClick() {
 void TForm1::RunCommand(const std::function<void()>& command) {
   if (running_) return;
   running_ = true;
+  Lb_Project->hide();
   Bt_FromXls->setEnabled(false);
   Bt_FromTxt->setEnabled(false);
   CkB_ThroughTtable->setEnabled(false);
@@ -294,14 +318,20 @@ void TForm1::RunCommand(const std::function<void()>& command) {
   Bt_FromXls->setEnabled(true);
   Bt_FromTxt->setEnabled(true);
   CkB_ThroughTtable->setEnabled(true);
+  Lb_Project->show();
   running_ = false;
 }
 
 app::ImportTarget TForm1::Target() {
-  return {*ADOConnection1, *ADOQuery1, *ADOTable1, FFileLines, FLastXlsFile, {}, {}};
+  return {*ADOConnection1, *ADOQuery1, *ADOTable1, FFileLines,
+          FLastXlsFile,    {},         {},         projectValues_};
 }
 
 void TForm1::ImportBySQL(bool FromText) {
+  if (!settingsProblem_.empty()) {
+    ShowMessage(settingsProblem_);
+    return;
+  }
   app::ImportTarget target = Target();
   target.report = &report_;
   reportSummary->clear();
@@ -309,6 +339,10 @@ void TForm1::ImportBySQL(bool FromText) {
 }
 
 void TForm1::ImportThroughTable(bool FromText) {
+  if (!settingsProblem_.empty()) {
+    ShowMessage(settingsProblem_);
+    return;
+  }
   app::ImportTarget target = Target();
   target.report = &report_;
   reportSummary->clear();
@@ -323,7 +357,9 @@ void TForm1::ShowReportSummary() {
   reportSummary->setToolTip(Q(summary));
 }
 
-void TForm1::PrepareImportRecord(TZnFFSRecord* record) { app::PrepareImportRecord(record, Now()); }
+void TForm1::PrepareImportRecord(TZnFFSRecord* record) {
+  app::PrepareImportRecord(record, Now(), projectValues_);
+}
 
 bool TForm1::SelectFile(std::string& path, const std::string& filter) {
   const app::ChooserStart start = app::SplitChooserPath(path);

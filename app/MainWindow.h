@@ -82,10 +82,14 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   // On Panel_Bottom: one line on what the last completed run found in its file (cells
   // not converted, lines skipped ...); empty after a clean file.
   QLabel* reportSummary = nullptr;
+  QLabel* Lb_Project = nullptr;  // on Panel_Bottom: the project and LPP, while idle
 
   const std::string& LastXlsFile() const { return FLastXlsFile; }
   const std::string& IniFileName() const { return FIniFile->FileName(); }
   bool RunInProgress() const { return running_; }
+  // The project and LPP of the runs: the keys "Project" and "LPP" of the settings file
+  // when present, else the layout's constants.
+  const app::ProjectValues& ProjectValues() const { return projectValues_; }
 
  public slots:
   void Bt_FromXlsClick();
@@ -131,6 +135,9 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   std::unique_ptr<MessageRelay> relay_;
   platform::MessageSink* previousSink_ = nullptr;
   std::unique_ptr<QElapsedTimer> sincePump_;
+  app::ProjectValues projectValues_;
+  // Why the settings' project or LPP cannot be used; the runs refuse to start then.
+  std::string settingsProblem_;
   bool running_ = false;
   bool waitCursorShown_ = false;
   app::ImportReport report_;  // of the last run; its block is in the log

@@ -76,7 +76,10 @@ std::string VarToString(Variant value, const std::string& format) {
     case varSingle:
     case varDouble:
     case varCurrency: {
-      if (!format.empty()) return platform::FormatFloat(format, value.DoubleValue());
+      // The quick way writes what "0.0000000" writes, below 1E18 where that is fixed.
+      if (!format.empty() || !(std::fabs(value.DoubleValue()) < 1e18)) {
+        return platform::FormatFloat(format.empty() ? "0.0000000" : format, value.DoubleValue());
+      }
       char buf[400];
       char* end = platform::FormatFixed(buf, buf + sizeof buf, value.DoubleValue(), 7,
                                         FormatSettings.DecimalSeparator);

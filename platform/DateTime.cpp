@@ -260,18 +260,36 @@ int CurrentYear() {
   return y;
 }
 
+// Day, month and year in `order`, or day and month alone (their order kept), which take
+// the current year. Blanks may follow a separator.
 bool ParseDate(Cursor& cur, char separator, const std::string& order, TDateTime& date) {
   int values[3] = {0, 0, 0};
   int digits[3] = {0, 0, 0};
-  for (int k = 0; k < 3; ++k) {
-    if (k > 0) {
-      if (cur.Peek() != separator) return false;
+  int count = 0;
+  while (count < 3) {
+    if (count > 0) {
+      if (cur.Peek() != separator) break;
+      const std::size_t before = cur.pos;
       ++cur.pos;
+      cur.SkipBlanks();
+      if (cur.Peek() < '0' || cur.Peek() > '9') {
+        cur.pos = before;
+        break;
+      }
     }
-    if (!cur.Number(values[k], digits[k], 4)) return false;
+    if (!cur.Number(values[count], digits[count], 4)) return false;
+    ++count;
   }
+  if (count < 2) return false;
   int year = 0, month = 0, day = 0, yearDigits = 0;
-  for (int k = 0; k < 3; ++k) {
+  if (count == 2) {
+    const bool dayFirst = order.find('D') < order.find('M');
+    day = values[dayFirst ? 0 : 1];
+    month = values[dayFirst ? 1 : 0];
+    year = CurrentYear();
+    yearDigits = 4;
+  }
+  for (int k = 0; k < count && count == 3; ++k) {
     switch (order[static_cast<std::size_t>(k)]) {
       case 'D':
         day = values[k];
@@ -286,11 +304,11 @@ bool ParseDate(Cursor& cur, char separator, const std::string& order, TDateTime&
     }
   }
   if (yearDigits <= 2) {
-    // Two-digit years fall in the hundred years around the current one.
-    const int now = CurrentYear();
-    year += now / 100 * 100;
-    if (year > now + 50) year -= 100;
-    if (year <= now - 50) year += 100;
+    // One or two digits: the year within the hundred years that begin fifty years
+    // before the current one.
+    const int first = CurrentYear() - 50;
+    year += first / 100 * 100;
+    if (year < first) year += 100;
   }
   return TryEncodeDate(year, month, day, date);
 }
@@ -425,7 +443,8 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value, const TFor
     return std::string();
   }
   f.dayOfWeek = DayOfWeek(value);
-  f.hasTime = f.hour != 0 || f.minute != 0 || f.second != 0 || f.ms != 0;
+  // "c" shows the time only when it has hours, minutes or seconds.
+  f.hasTime = f.hour != 0 || f.minute != 0 || f.second != 0;
   std::string out;
   AppendFormatted(out, pattern.empty() ? std::string_view("c") : pattern, f, fs, 0);
   return out;

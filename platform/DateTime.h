@@ -25,16 +25,19 @@ int LocalZoneBiasMinutes();
 
 // Formats by a date-time pattern: c, d, dd, ddd, dddd, ddddd, dddddd, m, mm, mmm, mmmm
 // (m after h is minutes), yy, yyyy, h, hh, n, nn, s, ss, z, zzz, t, tt, am/pm, a/p,
-// ampm, "/" and ":" as the locale's separators, quoted literals.
+// ampm, "/" and ":" as the locale's separators, quoted literals. "c" (also an empty
+// pattern) is the short date, followed by the long time when the value has hours,
+// minutes or seconds.
 std::string FormatDateTime(std::string_view pattern, TDateTime value,
                            const TFormatSettings& fs = FormatSettings);
 
-// A date in the order of fs.ShortDateFormat with fs.DateSeparator, optionally followed
-// by a time (h[:n[:s[.z]]] with fs.TimeSeparator, optional AM/PM); or a time alone.
-// Blanks around are allowed. The date needs all three fields; a year of one or two
-// digits falls within 50 years of the current one. A time needs a separator or an
-// AM/PM marker, so a plain number is no date-time. The milliseconds follow "." or the
-// decimal separator (".5" is 500 ms).
+// A date in the order of fs.ShortDateFormat with fs.DateSeparator (blanks may follow a
+// separator), optionally followed by a time (h[:n[:s[.z]]] with fs.TimeSeparator,
+// optional AM/PM); or a time alone. Blanks around are allowed. A date of day and month
+// alone takes the current year; a year of one or two digits falls within the hundred
+// years that begin fifty years before the current one ("76" in 2026 is 1976). A time
+// needs a separator or an AM/PM marker, so a plain number is no date-time. The
+// milliseconds follow "." or the decimal separator (".5" is 500 ms).
 bool TryStrToDateTime(std::string_view text, TDateTime& value,
                       const TFormatSettings& fs = FormatSettings);
 

@@ -33,6 +33,45 @@ char* IncrementDecimal(char* first, char* end, char* last) {
   return end + 1;
 }
 
+// The first 18 significant digits of |value| (finite, not zero), rounded to the nearest,
+// and the power of ten of the first one: |value| is about d[0].d[1]d[2]... * 10^exponent.
+// Fixed and scientific patterns round these digits, not the binary value, so that a
+// figure such as 1000.005, stored a hair below, still rounds up.
+void EighteenDigits(double value, char (&digits)[18], int& exponent) {
+  char buf[40];
+  const auto r =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 17);
+  const char* p = buf;
+  int n = 0;
+  for (; p != r.ptr && *p != 'e'; ++p) {
+    if (IsDigit(*p) && n < 18) digits[n++] = *p;
+  }
+  while (n < 18) digits[n++] = '0';
+  exponent = 0;
+  if (p != r.ptr) {
+    ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    std::from_chars(p, r.ptr, exponent);
+    if (negative) exponent = -exponent;
+  }
+}
+
+// Keeps the first `keep` (0 to 18) of the 18 digits, rounded half away from zero, in
+// [out, ...); returns the end. A carry past the first digit makes the result one longer.
+char* KeepDigits(const char (&digits)[18], int keep, char* out) {
+  std::memcpy(out, digits, static_cast<std::size_t>(keep));
+  char* end = out + keep;
+  if (keep < 18 && digits[keep] >= '5') {
+    if (keep == 0) {
+      *end++ = '1';
+    } else {
+      end = IncrementDecimal(out, end, end + 1);
+    }
+  }
+  return end;
+}
+
 // Powers of ten that a double holds exactly.
 constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -52,9 +91,11 @@ constexpr bool kPlainDoubleArithmetic = false;
 // monotonic, so p < k + 1/2 gives s <= k + 1/2 and p > k + 1/2 gives s >= k + 1/2: when
 // the fraction of s (exact, as is its integer part) is not one half, s and p lie between
 // the same two rounding boundaries and rounding s to the nearest integer gives the
-// digits of the exact binary value. A fraction of exactly one half may come from a p
-// just below or above it: nullptr, and the caller takes the exact path, as for large
-// values and many decimals.
+// digits of the exact binary value. Those are also the digits of its 18 significant
+// ones rounded: they differ only for a p below k + 1/2 by less than half a unit of the
+// 18th digit, far less than half a unit of a double there, so s is k + 1/2 itself. A
+// fraction of exactly one half may come from a p just below or above it: nullptr, and
+// the caller takes the way by 18 digits, as for large values and many decimals.
 char* FormatFixedFast(char* first, char* last, double value, int decimals, char decimalSeparator) {
   if (decimals > kMaxExactPowerOfTen) return nullptr;
   const double scaled = std::fabs(value) * kExactPowersOfTen[decimals];
@@ -218,22 +259,27 @@ std::string FormatSection(std::string_view sec, double value, bool withSign,
     return std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
   }
   if (l.scientific) {
-    char buf[128];
-    const int precision = l.maxDec < 40 ? l.maxDec : 40;
-    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
-                           precision);
-    if (r.ec != std::errc()) return FloatToStrGeneral(value, fs);
-    std::string_view t(buf, static_cast<std::size_t>(r.ptr - buf));
-    const std::size_t e = t.find('e');
-    std::string_view mant = t.substr(0, e);
+    // The mantissa: one integer digit and up to maxDec decimals of the 18 significant
+    // digits, rounded half away from zero; zero is written 0E0.
     int exponent = 0;
-    std::string_view ex = t.substr(e + 1);
-    if (!ex.empty() && ex[0] == '+') ex.remove_prefix(1);
-    std::from_chars(ex.data(), ex.data() + ex.size(), exponent);
-    intPart = std::string(mant.substr(0, 1));
-    if (mant.size() > 2) fracPart = std::string(mant.substr(2));
-    negative =
-        value < 0 && (intPart != "0" || fracPart.find_first_not_of('0') != std::string::npos);
+    char kept[20] = {'0'};
+    int keptCount = 1;
+    if (value != 0) {
+      char eighteen[18];
+      EighteenDigits(value, eighteen, exponent);
+      const int keep = l.maxDec + 1 < 18 ? l.maxDec + 1 : 18;
+      keptCount = static_cast<int>(KeepDigits(eighteen, keep, kept) - kept);
+      if (keptCount > keep) {  // 9.99 became 10.0
+        --keptCount;
+        ++exponent;
+      }
+    }
+    intPart.assign(1, kept[0]);
+    fracPart.assign(kept + 1, static_cast<std::size_t>(keptCount - 1));
+    if (static_cast<int>(fracPart.size()) < l.maxDec) {
+      fracPart.append(static_cast<std::size_t>(l.maxDec) - fracPart.size(), '0');
+    }
+    negative = value < 0 && value != 0;
     if (exponent < 0) {
       expPart.push_back('-');
     } else if (l.expPlus) {
@@ -260,7 +306,7 @@ std::string FormatSection(std::string_view sec, double value, bool withSign,
          fracPart.back() == '0') {
     fracPart.pop_back();
   }
-  if (intPart == "0" && l.minInt == 0) intPart.clear();
+  if (intPart == "0" && l.minInt == 0 && !l.scientific) intPart.clear();
   if (static_cast<int>(intPart.size()) < l.minInt) {
     intPart.insert(0, static_cast<std::size_t>(l.minInt) - intPart.size(), '0');
   }
@@ -339,15 +385,50 @@ std::string FormatSection(std::string_view sec, double value, bool withSign,
 }  // namespace
 
 bool TryStrToInt(std::string_view text, std::int32_t& value) {
+  // The text ends at a NUL, as a C string would.
+  const std::size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
   const char* p = text.data();
   const char* end = p + text.size();
+  while (p != end && IsBlankByte(*p)) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
     negative = *p == '-';
     ++p;
   }
+  // "$1F", "x1F" and "0x1F" are hexadecimal: 32 bits at most, taken as they stand, so
+  // "$FFFFFFFF" is -1.
+  bool hex = false;
+  if (p != end && (*p == '$' || *p == 'x' || *p == 'X')) {
+    hex = true;
+    ++p;
+  } else if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    hex = true;
+    p += 2;
+  }
   if (p == end) return false;
   std::int64_t acc = 0;
+  if (hex) {
+    for (; p != end; ++p) {
+      const char c = *p;
+      int digit = 0;
+      if (IsDigit(c)) {
+        digit = c - '0';
+      } else if (c >= 'a' && c <= 'f') {
+        digit = c - 'a' + 10;
+      } else if (c >= 'A' && c <= 'F') {
+        digit = c - 'A' + 10;
+      } else {
+        return false;
+      }
+      acc = acc * 16 + digit;
+      if (acc > 0xFFFFFFFFLL) return false;
+    }
+    auto bits = static_cast<std::uint32_t>(acc);
+    if (negative) bits = 0u - bits;
+    value = static_cast<std::int32_t>(bits);
+    return true;
+  }
   for (; p != end; ++p) {
     if (!IsDigit(*p)) return false;
     acc = acc * 10 + (*p - '0');
@@ -455,21 +536,36 @@ char* FormatFixed(char* first, char* last, double value, int decimals, char deci
   const double a = std::fabs(value);
   char* digits = first + 1;  // room for a minus sign
   char* end = nullptr;
-  // A value with at most decimals + 1 binary fraction digits has an exact decimal
-  // expansion of at most decimals + 1 digits, the last one 0 or 5: only such values can
-  // lie exactly halfway, and for them that expansion is written and rounded by hand.
-  const double scaled = std::ldexp(a, decimals + 1);
-  if (a < 4503599627370496.0 && scaled == std::floor(scaled)) {
-    const auto r = std::to_chars(digits, last, a, std::chars_format::fixed, decimals + 1);
-    if (r.ec != std::errc()) return nullptr;
-    end = r.ptr - 1;
-    const bool half = *end == '5';
-    if (decimals == 0) --end;  // the point before the dropped digit goes too
-    if (half) {
-      end = IncrementDecimal(digits, end, last);
-      if (!end) return nullptr;
+  if (a < 1e18) {
+    // The 18 significant digits, rounded to the decimals wanted: a count of units of the
+    // last decimal, laid out with at least one integer digit.
+    char units[64];
+    char* unitsEnd = units;
+    if (a != 0) {
+      char eighteen[18];
+      int exponent = 0;
+      EighteenDigits(a, eighteen, exponent);
+      const int keep = exponent + 1 + decimals;
+      if (keep >= 0) {
+        unitsEnd = KeepDigits(eighteen, keep < 18 ? keep : 18, units);
+        for (int i = 18; i < keep; ++i) *unitsEnd++ = '0';
+      }
     }
+    const char* u = units;
+    while (u != unitsEnd && *u == '0') ++u;
+    const int count = static_cast<int>(unitsEnd - u);
+    const int width = count > decimals ? count : decimals + 1;
+    const int intDigits = width - decimals;
+    const int unsignedSize = intDigits + (decimals > 0 ? 1 + decimals : 0);
+    if (last - first < unsignedSize + 3) return nullptr;  // as the quick way decides
+    char* out = digits;
+    for (int i = 0; i < width; ++i) {
+      if (i == intDigits) *out++ = '.';
+      *out++ = i < width - count ? '0' : *u++;
+    }
+    end = out;
   } else {
+    // Whole numbers: their digits are exact and the decimals all zero.
     const auto r = std::to_chars(digits, last, a, std::chars_format::fixed, decimals);
     if (r.ec != std::errc()) return nullptr;
     end = r.ptr;
@@ -491,34 +587,70 @@ char* FormatFixed(char* first, char* last, double value, int decimals, char deci
 }
 
 std::string FormatFloat(std::string_view pattern, double value, const TFormatSettings& fs) {
-  if (pattern.empty()) return FloatToStrGeneral(value, fs);
+  if (pattern.empty()) return FloatToStr(value, fs);
   const std::vector<std::string_view> sections = SplitSections(pattern);
+  std::string_view section = sections[0];
+  double shown = value;
+  bool withSign = true;
   if (value < 0 && sections.size() >= 2 && !sections[1].empty()) {
-    return FormatSection(sections[1], -value, false, fs);
+    section = sections[1];
+    shown = -value;
+    withSign = false;
+  } else if (value == 0 && sections.size() >= 3 && !sections[2].empty()) {
+    section = sections[2];
+    withSign = false;
   }
-  if (value == 0 && sections.size() >= 3 && !sections[2].empty()) {
-    return FormatSection(sections[2], value, false, fs);
+  if (section.empty()) return FloatToStr(value, fs);
+  // Fixed notation holds 18 significant digits: larger values go to the general format.
+  if (std::isfinite(value) && std::fabs(value) >= 1e18 && !Analyse(section).scientific) {
+    return FloatToStr(value, fs);
   }
-  if (sections[0].empty()) return FloatToStrGeneral(value, fs);
-  return FormatSection(sections[0], value, true, fs);
+  return FormatSection(section, shown, withSign, fs);
 }
 
-std::string FloatToStrGeneral(double value, const TFormatSettings& fs) {
+namespace {
+
+// %g's text of `value` with 15 significant digits, the point replaced by `separator` and
+// the exponent written by `writeExponent`.
+template <typename WriteExponent>
+std::string GeneralText(double value, char separator, WriteExponent writeExponent) {
   if (!std::isfinite(value)) return std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
   if (value == 0) return "0";
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
   std::string out;
-  for (char* p = buf; p != r.ptr; ++p) {
+  for (const char* p = buf; p != r.ptr; ++p) {
     if (*p == '.') {
-      out.push_back(fs.DecimalSeparator);
+      out.push_back(separator);
     } else if (*p == 'e') {
-      out.push_back('E');
+      int exponent = 0;
+      const char* digits = p + 1 + (p[1] == '+' ? 1 : 0);
+      std::from_chars(digits, r.ptr, exponent);
+      writeExponent(out, exponent);
+      break;
     } else {
       out.push_back(*p);
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string FloatToStrGeneral(double value, const TFormatSettings& fs) {
+  return GeneralText(value, fs.DecimalSeparator, [](std::string& out, int exponent) {
+    out += exponent < 0 ? "E-" : "E+";
+    const int power = exponent < 0 ? -exponent : exponent;
+    if (power < 10) out.push_back('0');
+    out += std::to_string(power);
+  });
+}
+
+std::string FloatToStr(double value, const TFormatSettings& fs) {
+  return GeneralText(value, fs.DecimalSeparator, [](std::string& out, int exponent) {
+    out.push_back('E');
+    out += std::to_string(exponent);
+  });
 }
 
 std::string IntToStr(std::int64_t value) {

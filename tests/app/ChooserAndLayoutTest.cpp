@@ -76,6 +76,14 @@ TEST(ImportLayout, CellsFeedTheReadFieldsInOrder) {
   EXPECT_TRUE(record.ByName("Designation")->GetIsNull());
 }
 
+TEST(ImportLayout, ProjectAndLppGivenReplaceTheConstants) {
+  TZnFFSRecord record;
+  app::PrepareImportRecord(&record, 45444.0, {"Корабль 7", 150});
+  EXPECT_EQ(record.ByName("LPP")->Value, Variant::Integer(150));
+  EXPECT_EQ(record.ByName("Project")->Value, Variant::String("Корабль 7"));
+  EXPECT_EQ(znsrec::GetAsSQLConstant(record.ByName("Project")), "'Корабль 7'");
+}
+
 TEST(ImportLayout, NullRecordIsLeftAlone) { app::PrepareImportRecord(nullptr, 45444.0); }
 
 TEST(FileChooser, SplitsThePathIntoDirectoryAndName) {

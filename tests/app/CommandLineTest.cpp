@@ -124,6 +124,8 @@ TEST(CommandLine, BadUsageExitsWithTwo) {
       {"--strict", "--show"},
       {"--report", "r.tsv", "--create-database"},
       {"--from-text", "--report", ""},
+      {"--project", "Корабль", "--show"},
+      {"--lpp", "150"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args.front());
@@ -137,9 +139,9 @@ TEST(CommandLine, BadUsageExitsWithTwo) {
 TEST(CommandLine, HelpAndVersion) {
   const Outcome help = RunTankload({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* option :
-       {"--create-database", "--from-text", "--from-excel", "--sheet", "--through-table",
-        "--database", "--decimal-separator", "--show", "--report", "--dry-run", "--strict"}) {
+  for (const char* option : {"--create-database", "--from-text", "--from-excel", "--sheet",
+                             "--through-table", "--database", "--decimal-separator", "--show",
+                             "--report", "--dry-run", "--strict", "--project", "--lpp"}) {
     EXPECT_TRUE(Contains(help.out, option)) << option;
   }
   const Outcome version = RunTankload({"--version"});
@@ -198,6 +200,72 @@ TEST_F(CommandLineOnSqlite, CreateImportAndShow) {
   const Outcome other = RunWith({"--show", "stability_elements"});
   EXPECT_EQ(other.status, 0);
   EXPECT_EQ(other.out.rfind("ID\t", 0), 0u);
+}
+
+TEST_F(CommandLineOnSqlite, ProjectAndLppOverrideTheLayoutsConstants) {
+  ASSERT_EQ(RunWith({"--create-database"}).status, 0);
+  WriteFile(dir_.File("svod.txt"), Lines({Line({"Танк"}), DataLine("А-1"), DataLine("А-2")}));
+  const auto rows = [&](const std::string& project) {
+    std::vector<std::string> lpp;
+    std::istringstream shown(RunWith({"--show"}).out);
+    for (std::string l; std::getline(shown, l);) {
+      const std::size_t at = l.find("\t" + project + "\t");
+      if (at == std::string::npos) continue;
+      lpp.push_back(l.substr(l.rfind('\t', at - 1) + 1, at - l.rfind('\t', at - 1) - 1));
+    }
+    return lpp;
+  };
+
+  ASSERT_EQ(RunWith({"--from-text"}).status, 0);
+  const Outcome other = RunWith({"--from-text", "--project", " Корабль 7 ", "--lpp", "150"});
+  ASSERT_EQ(other.status, 0) << other.err;
+  EXPECT_EQ(other.out.rfind("Delete records: 0\n", 0), 0u) << other.out;
+  EXPECT_EQ(rows("Корабль 7"), (std::vector<std::string>{"150", "150"}));
+  EXPECT_EQ(rows("TOrva_1"), (std::vector<std::string>{"142", "142"}));
+
+  // The SQL run replaces the project it was given, and only that one.
+  const Outcome again = RunWith({"--from-text", "--project=Корабль 7", "--lpp=151"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.rfind("Delete records: 2\n", 0), 0u) << again.out;
+  EXPECT_EQ(rows("Корабль 7"), (std::vector<std::string>{"151", "151"}));
+  EXPECT_EQ(rows("TOrva_1"), (std::vector<std::string>{"142", "142"}));
+  const Outcome table =
+      RunWith({"--from-text", "--through-table", "--project", "Корабль 8", "--lpp", "9"});
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_EQ(rows("Корабль 8"), (std::vector<std::string>{"9", "9"}));
+
+  // Refused before the database is touched, with exit status 2.
+  const std::string before = ReadFile(dir_.File("dunvik.mdb"));
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {"empty project", {"--project", ""}, "--project ждёт имя проекта"},
+      {"blank project", {"--project", "   "}, "--project ждёт имя проекта"},
+      {"tab in the project", {"--project", "a\tb"}, "--project ждёт имя проекта"},
+      {"zero", {"--lpp", "0"}, "--lpp ждёт целое число больше нуля, а не «0»"},
+      {"negative", {"--lpp", "-5"}, "а не «-5»"},
+      {"plus sign", {"--lpp", "+5"}, "а не «+5»"},
+      {"fraction", {"--lpp", "142.5"}, "а не «142.5»"},
+      {"hexadecimal", {"--lpp", "$8E"}, "а не «$8E»"},
+      {"beyond 32 bits", {"--lpp", "2147483648"}, "а не «2147483648»"},
+      {"empty", {"--lpp", ""}, "а не «»"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* command : {"--from-text", "--through-table"}) {
+      std::vector<std::string> args{"--from-text"};
+      if (std::string(command) == "--through-table") args.push_back(command);
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      const Outcome o = RunWith(args);
+      EXPECT_EQ(o.status, 2);
+      EXPECT_TRUE(o.out.empty()) << o.out;
+      EXPECT_TRUE(Contains(o.err, c.message)) << o.err;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir_.File("dunvik.mdb")), before);
+  EXPECT_EQ(RunTankload({"--from-text", "--lpp", "1", "--database", Conn()}, dir_.Dir()).status, 0);
 }
 
 TEST_F(CommandLineOnSqlite, RunsThatEndWithAMessageExitWithOne) {

@@ -54,7 +54,7 @@ class ImportRuns : public ::testing::TestWithParam<db::Engine> {
   }
 
   app::ImportTarget Target() {
-    return {db_->connection(), *query_, *table_, lines_, lastXlsFile_, {}, {}};
+    return {db_->connection(), *query_, *table_, lines_, lastXlsFile_, {}, {}, {}};
   }
   void WriteSvod(const std::string& text) { WriteFile(dir_.File("svod.txt"), text); }
   app::RunEnd BySQL(bool fromText = true) {
@@ -671,7 +671,7 @@ TEST(DryRun, LogsTheRunWithoutDatabaseCounts) {
     TStringList lines;
     std::string lastXlsFile;
     app::ImportReport report;
-    app::DryRunSource source{lines, lastXlsFile, dir.File("svod.txt"), {}, &report};
+    app::DryRunSource source{lines, lastXlsFile, dir.File("svod.txt"), {}, &report, {}};
     ASSERT_EQ(app::DryRun(host, source, true, bySQL), app::RunEnd::Completed);
     ASSERT_FALSE(host.log.empty());
     EXPECT_EQ(host.log[0], "Пробный запуск: база данных не открывается, ничего не записывается.");
@@ -694,7 +694,7 @@ TEST(DryRun, LogsTheRunWithoutDatabaseCounts) {
   RecordingHost host;
   TStringList lines;
   std::string lastXlsFile;
-  app::DryRunSource source{lines, lastXlsFile, dir.File("svod.txt"), {}, nullptr};
+  app::DryRunSource source{lines, lastXlsFile, dir.File("svod.txt"), {}, nullptr, {}};
   ASSERT_EQ(app::DryRun(host, source, true, true), app::RunEnd::Completed);
   EXPECT_NE(std::find(host.log.begin(), host.log.end(),
                       "Внимание: в файле нет строк данных. Запуск удалил бы прежние записи "
@@ -714,7 +714,7 @@ TEST(DryRun, WorkbookTextGoesToAPrivateTemporaryFileRemovedAfterwards) {
   TStringList lines;
   std::string lastXlsFile = workbook;
   app::ImportReport report;
-  app::DryRunSource source{lines, lastXlsFile, {}, {}, &report};
+  app::DryRunSource source{lines, lastXlsFile, {}, {}, &report, {}};
 
   ASSERT_EQ(app::DryRun(host, source, false, true), app::RunEnd::Completed);
   EXPECT_TRUE(host.messages.empty());

@@ -247,8 +247,10 @@ TEST_F(Window, GridEditsNumbersByTheRegionalSettings) {
       {"integer", platform::RussianFormatSettings(), "LPP", "12", "12 integer", nullptr, "12"},
       {"integer: fraction refused", platform::RussianFormatSettings(), "LPP", "12,5", nullptr,
        "Столбец LPP: «12,5» не является целым числом", "12"},
-      {"integer: letters refused", platform::UsFormatSettings(), "LPP", "x1", nullptr,
-       "Столбец LPP: «x1» не является целым числом", "12"},
+      {"integer: letters refused", platform::UsFormatSettings(), "LPP", "z1", nullptr,
+       "Столбец LPP: «z1» не является целым числом", "12"},
+      {"large value: exponent without plus sign", platform::UsFormatSettings(), "Volume", "1e20",
+       "1.0e+20 real", nullptr, "1E20"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -474,6 +476,83 @@ TEST_F(Window, UnwritableSettingsFileIsReportedOnce) {
   options_.iniPath = dir_.File("gone/tankload.ini");
   { auto form = Open(); }
   EXPECT_EQ(messages_, std::vector<std::string>{"Unable to write to " + options_.iniPath});
+}
+
+// Rows of the grid's table whose Project is `project`, with their LPP values.
+std::vector<int> LppOfProject(const TForm1& form, const std::string& project) {
+  std::vector<int> lpp;
+  for (int row = 0; row < form.DataSource1->rowCount(); ++row) {
+    const QSqlRecord record = form.DataSource1->record(row);
+    if (Std(record.value("Project").toString()) == project) {
+      lpp.push_back(record.value("LPP").toInt());
+    }
+  }
+  return lpp;
+}
+
+TEST_F(Window, ProjectAndLppFromTheSettingsFile) {
+  {
+    // No keys: the layout's constants, shown in the bottom bar and not written back.
+    auto form = Open();
+    EXPECT_EQ(Std(form->Lb_Project->text()), "Проект: TOrva_1   LPP: 142");
+    EXPECT_TRUE(form->Lb_Project->isVisible());
+    form->Bt_FromTxt->click();
+    EXPECT_EQ(LppOfProject(*form, "TOrva_1"), std::vector<int>(10, 142));
+    EXPECT_TRUE(form->Lb_Project->isVisible());
+  }
+  const std::string written = ReadFile(options_.iniPath);
+  EXPECT_EQ(written.find("Project"), std::string::npos) << written;
+  EXPECT_EQ(written.find("LPP"), std::string::npos) << written;
+
+  // The keys name another project: its rows are replaced, the first project's stay.
+  WriteFile(options_.iniPath, "[Saved values]\nProject= Корабль 7 \nlpp=150\n");
+  {
+    auto form = Open();
+    EXPECT_EQ(form->ProjectValues().project, "Корабль 7");
+    EXPECT_EQ(Std(form->Lb_Project->text()), "Проект: Корабль 7   LPP: 150");
+    form->Bt_FromTxt->click();
+    form->Bt_FromTxt->click();
+    EXPECT_EQ(Log(*form).rfind("Delete records: 10\n", 0), 0u) << Log(*form);
+    EXPECT_EQ(LppOfProject(*form, "Корабль 7"), std::vector<int>(10, 150));
+    EXPECT_EQ(LppOfProject(*form, "TOrva_1"), std::vector<int>(10, 142));
+    form->CkB_ThroughTtable->setChecked(true);
+    form->Bt_FromTxt->click();
+    EXPECT_EQ(LppOfProject(*form, "Корабль 7"), std::vector<int>(20, 150));
+    SaveArtifact(*form, "window-project-from-settings.png");
+  }
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(ReadFile(options_.iniPath).rfind("[Saved values]\nProject= Корабль 7 \nlpp=150\n", 0),
+            0u);
+
+  // A value that cannot be used: shown in the bottom bar, and no run starts.
+  struct Case {
+    const char* name;
+    const char* settings;
+    const char* problem;
+  } cases[] = {
+      {"blank project", "Project=\nLPP=150\n", "ключ Project должен задавать имя проекта"},
+      {"LPP zero", "LPP=0\n", "ключ LPP должен быть целым числом больше нуля, а не «0»"},
+      {"LPP with a fraction", "LPP=142,5\n",
+       "ключ LPP должен быть целым числом больше нуля, а не «142,5»"},
+      {"LPP in letters", "LPP=много\n", "а не «много»"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages_.clear();
+    WriteFile(options_.iniPath, std::string("[Saved values]\n") + c.settings);
+    auto form = Open();
+    EXPECT_NE(Std(form->Lb_Project->text()).find(c.problem), std::string::npos)
+        << Std(form->Lb_Project->text());
+    for (bool throughTable : {false, true}) {
+      form->CkB_ThroughTtable->setChecked(throughTable);
+      form->Bt_FromTxt->click();
+    }
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_NE(messages_[0].find(c.problem), std::string::npos) << messages_[0];
+    EXPECT_EQ(messages_[0].find(options_.iniPath), messages_[0].find('<') + 1) << messages_[0];
+    EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
+    EXPECT_EQ(form->DataSource1->tableName().toLower(), "stability_elements");
+  }
 }
 
 TEST_F(Window, StartUpFailsWithoutTheDatabase) {

@@ -70,6 +70,8 @@ TEST(VarToString, UnderBothLocales) {
       {"double, two decimals", Variant(12.3456), "0.00", "12.35", "12,35"},
       {"double, whole", Variant(12.3456), "0", "12", "12"},
       {"negative double", Variant(-0.5), "", "-0.5000000", "-0,5000000"},
+      {"1E18 and more: the general format, as under \"0.0000000\"", Variant(1e20), "", "1E20",
+       "1E20"},
       {"single", Variant::Single(0.25f), "", "0.2500000", "0,2500000"},
       {"currency", Variant::Currency(1234.5678), "0.00", "1234.57", "1234,57"},
       {"integer", Variant(42), "", "42", "42"},

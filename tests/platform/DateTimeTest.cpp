@@ -159,6 +159,10 @@ TEST(FormatDateTime, PatternsUnderBothLocales) {
       {"long time", "tt", christmas, "2:05:09 PM", "14:05:09"},
       {"date and time", "c", christmas, "12/25/2003 2:05:09 PM", "25.12.2003 14:05:09"},
       {"date without time", "c", Date(2003, 12, 25), "12/25/2003", "25.12.2003"},
+      {"c leaves out milliseconds alone", "c", Date(2003, 12, 25) + Time(0, 0, 0, 5), "12/25/2003",
+       "25.12.2003"},
+      {"c shows one second", "c", Date(2003, 12, 25) + Time(0, 0, 1, 0), "12/25/2003 12:00:01 AM",
+       "25.12.2003 0:00:01"},
       {"empty pattern is c", "", Date(2003, 12, 25), "12/25/2003", "25.12.2003"},
       {"separators of the locale", "dd/mm/yyyy hh:nn", morning, "04/03/2003 06:07",
        "04.03.2003 06:07"},
@@ -208,7 +212,9 @@ TEST(TryStrToDateTime, ShortFormatsOfEachLocale) {
       {"day 31 of February", "2/31/2003", "31.02.2003", false, 0},
       {"the other locale's order", "25/12/2003", "12.25.2003", false, 0},
       {"the other separator", "12.25.2003", "25/12/2003", false, 0},
-      {"two fields only", "12/25", "25.12", false, 0},
+      {"blanks after the separators", "12/ 25/ 2003", "25. 12. 2003", true, christmas},
+      {"blanks before a separator", "12 /25/2003", "25 .12.2003", false, 0},
+      {"separator at the end", "12/25/2003/", "25.12.2003.", false, 0},
       {"trailing text", "12/25/2003x", "25.12.2003x", false, 0},
       {"time without blank", "12/25/200314:05", "25.12.200314:05", false, 0},
       {"hour 25", "12/25/2003 25:00", "25.12.2003 25:00", false, 0},
@@ -230,6 +236,43 @@ TEST(TryStrToDateTime, ShortFormatsOfEachLocale) {
       EXPECT_DOUBLE_EQ(v, c.value);
     }
   }
+}
+
+// Two-digit years and dates without a year depend on the current year.
+TEST(TryStrToDateTime, RelativeToTheCurrentYear) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+  ASSERT_TRUE(TryDecodeDateTime(Now(), year, month, day, hour, minute, second, ms));
+  const auto twoDigits = [](int y) {
+    const std::string d = std::to_string(y % 100);
+    return d.size() == 1 ? "0" + d : d;
+  };
+  struct Case {
+    const char* name;
+    std::string point;
+    std::string comma;
+    TDateTime value;
+  } cases[] = {
+      {"day and month take the current year", "12/25", "25.12", Date(year, 12, 25)},
+      {"with blanks after the separator", "12/ 25", "25. 12", Date(year, 12, 25)},
+      {"day and month with a time", "12/25 14:05", "25.12 14:05",
+       Date(year, 12, 25) + Time(14, 5, 0, 0)},
+      {"fifty years back is still past", "1/1/" + twoDigits(year - 50),
+       "1.1." + twoDigits(year - 50), Date(year - 50, 1, 1)},
+      {"fifty-one years back is the future", "1/1/" + twoDigits(year - 51),
+       "1.1." + twoDigits(year - 51), Date(year + 49, 1, 1)},
+      {"this year", "1/1/" + twoDigits(year), "1.1." + twoDigits(year), Date(year, 1, 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TDateTime v = -5;
+    EXPECT_TRUE(TryStrToDateTime(c.point, v, PointLocale())) << c.point;
+    EXPECT_DOUBLE_EQ(v, c.value);
+    v = -5;
+    EXPECT_TRUE(TryStrToDateTime(c.comma, v, CommaLocale())) << c.comma;
+    EXPECT_DOUBLE_EQ(v, c.value);
+  }
+  TDateTime v = -5;
+  EXPECT_FALSE(TryStrToDateTime("31.02", v, CommaLocale()));
 }
 
 TEST(TryStrToDateTime, ReadsWhatFormatDateTimeWrites) {

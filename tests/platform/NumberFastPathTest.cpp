@@ -1,6 +1,7 @@
 // The quick ways of reading and writing numbers must give exactly what the slow exact
 // ways give. Randomised with fixed seeds against references of our own: the digits of
-// FormatFixed against the full decimal expansion of the binary value, rounded by hand;
+// FormatFixed against the full decimal expansion of the binary value, rounded by hand to
+// 18 significant digits and then to the decimals shown;
 // TryStrToFloat against std::from_chars.
 
 #include <gtest/gtest.h>
@@ -22,10 +23,25 @@ namespace {
 using testsupport::CommaLocale;
 using testsupport::PointLocale;
 
-// |value| in fixed notation with `decimals` decimals: the exact decimal expansion of the
-// double (as many decimals as it has binary fraction digits), cut after `decimals` and
-// rounded up when the first dropped digit is 5 or more (a half away from zero). No sign
-// on a result of zero.
+// Adds one to the last digit of `digits`; a carry past the first digit puts a 1 in front
+// and returns true.
+bool IncrementDigits(std::string& digits) {
+  std::size_t i = digits.size();
+  while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+  if (i == 0) {
+    digits.insert(digits.begin(), '1');
+    return true;
+  }
+  ++digits[i - 1];
+  return false;
+}
+
+// |value| in fixed notation with `decimals` decimals as the number patterns write it,
+// from the exact decimal expansion of the double (as many decimals as it has binary
+// fraction digits): below 1E18 it is first rounded to 18 significant digits (to the
+// nearest, an exact tie to the even digit), then cut after `decimals` and rounded up
+// when the first dropped digit is 5 or more (a half away from zero). No sign on a result
+// of zero.
 std::string ExactFixed(double value, int decimals, char separator) {
   int exponent = 0;
   std::frexp(value, &exponent);
@@ -34,24 +50,28 @@ std::string ExactFixed(double value, int decimals, char separator) {
   std::string buf(static_cast<std::size_t>(precision) + 400, '\0');
   const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(value),
                                std::chars_format::fixed, precision);
-  std::string digits(buf.data(), r.ptr);
-  const std::size_t point = digits.find('.');
-  std::string whole = digits.substr(0, point);
-  std::string kept = whole + digits.substr(point + 1, static_cast<std::size_t>(decimals));
-  if (digits[point + 1 + static_cast<std::size_t>(decimals)] >= '5') {
-    std::size_t i = kept.size();
-    while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
-    if (i == 0) {
-      kept.insert(kept.begin(), '1');
-      whole.push_back('0');  // one integer digit more
-    } else {
-      ++kept[i - 1];
-    }
+  const std::string expansion(buf.data(), r.ptr);
+  const std::size_t point = expansion.find('.');
+  std::size_t wholeDigits = point;
+  std::string digits = expansion.substr(0, point) + expansion.substr(point + 1);
+  const std::size_t first = digits.find_first_not_of('0');
+  if (std::fabs(value) < 1e18 && first != std::string::npos && first + 18 < digits.size()) {
+    const std::size_t cut = first + 18;
+    const bool rest = digits.find_first_not_of('0', cut + 1) != std::string::npos;
+    const bool up =
+        digits[cut] > '5' || (digits[cut] == '5' && (rest || (digits[cut - 1] - '0') % 2 == 1));
+    std::string kept = digits.substr(0, cut);
+    if (up && IncrementDigits(kept)) ++wholeDigits;
+    digits = kept + std::string(digits.size() - cut, '0');
   }
-  std::string out = kept.substr(0, whole.size());
+  std::string kept = digits.substr(0, wholeDigits + static_cast<std::size_t>(decimals));
+  if (digits[wholeDigits + static_cast<std::size_t>(decimals)] >= '5' && IncrementDigits(kept)) {
+    ++wholeDigits;
+  }
+  std::string out = kept.substr(0, wholeDigits);
   if (decimals > 0) {
     out.push_back(separator);
-    out += kept.substr(whole.size());
+    out += kept.substr(wholeDigits);
   }
   const bool zero = kept.find_first_not_of('0') == std::string::npos;
   if (value < 0 && !zero) out.insert(out.begin(), '-');
@@ -100,7 +120,7 @@ std::vector<double> ValuesToFormat(std::mt19937_64& rng, int decimals) {
   return out;
 }
 
-TEST(FormatFixedFastPath, SameDigitsAsTheExactExpansion) {
+TEST(FormatFixedFastPath, SameDigitsAsTheRoundedExpansion) {
   std::mt19937_64 rng(20240611);
   for (int decimals : {7, 0, 2, 15}) {
     SCOPED_TRACE(decimals);
@@ -136,6 +156,9 @@ TEST(FormatFixedFastPath, Boundaries) {
       {"largest of the quick range", 112589990.6842623, 7, "112589990.6842623"},
       {"beyond the quick range", 1e15, 7, "1000000000000000.0000000"},
       {"below a half by one unit", 1.00499999999999989, 2, "1.00"},
+      {"a hair below a half: 18 digits make it one", 1000.005, 2, "1000.01"},
+      {"18 digits, then zeros", 0.1, 20, "0.10000000000000000600"},
+      {"1E18 and more: every digit", 1152921504606846976.0, 1, "1152921504606846976.0"},
       {"decimal comma", -12.345, 3, "-12,345"},
   };
   for (const Case& c : cases) {

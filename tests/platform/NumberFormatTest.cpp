@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "platform/NumberFormat.h"
 #include "TestSupport.h"
@@ -12,32 +14,54 @@ using namespace platform;
 using testsupport::CommaLocale;
 using testsupport::PointLocale;
 
-TEST(TryStrToInt, DecimalIntegersOf32Bits) {
+TEST(TryStrToInt, DecimalAndHexadecimalIntegersOf32Bits) {
+  using namespace std::string_view_literals;
   struct Case {
-    const char* input;
+    const char* name;
+    std::string_view input;
     bool ok;
     std::int32_t value;
   } cases[] = {
-      {"42", true, 42},
-      {"-42", true, -42},
-      {"+7", true, 7},
-      {"007", true, 7},
-      {"2147483647", true, 2147483647},
-      {"-2147483648", true, -2147483647 - 1},
-      {"2147483648", false, 0},
-      {"-2147483649", false, 0},
-      {"99999999999999999999", false, 0},
-      {"", false, 0},
-      {"-", false, 0},
-      {" 1", false, 0},
-      {"1 ", false, 0},
-      {"12a", false, 0},
-      {"4.5", false, 0},
-      {"0x10", false, 0},
-      {"1e3", false, 0},
+      {"plain", "42", true, 42},
+      {"negative", "-42", true, -42},
+      {"plus sign", "+7", true, 7},
+      {"leading zeros", "007", true, 7},
+      {"largest", "2147483647", true, 2147483647},
+      {"smallest", "-2147483648", true, -2147483647 - 1},
+      {"one past the largest", "2147483648", false, 0},
+      {"one past the smallest", "-2147483649", false, 0},
+      {"32 bits unsigned is refused in decimal", "4294967295", false, 0},
+      {"twenty digits", "99999999999999999999", false, 0},
+      {"empty", "", false, 0},
+      {"sign only", "-", false, 0},
+      {"leading blank skipped", " 1", true, 1},
+      {"leading tab and blanks skipped", "\t  -5", true, -5},
+      {"trailing blank", "1 ", false, 0},
+      {"blank after the sign", "- 1", false, 0},
+      {"letter after digits", "12a", false, 0},
+      {"decimals", "4.5", false, 0},
+      {"exponent", "1e3", false, 0},
+      {"hexadecimal after $", "$1F", true, 31},
+      {"hexadecimal after 0x", "0x1F", true, 31},
+      {"hexadecimal after x", "x1F", true, 31},
+      {"capital X, small digits", "0X1f", true, 31},
+      {"hexadecimal after a blank", " $10", true, 16},
+      {"negative hexadecimal", "-$10", true, -16},
+      {"eight hex digits wrap", "$FFFFFFFF", true, -1},
+      {"top bit set", "$80000000", true, -2147483647 - 1},
+      {"leading hex zeros do not count", "$000000001", true, 1},
+      {"nine hex digits", "$100000000", false, 0},
+      {"$ without digits", "$", false, 0},
+      {"0x without digits", "0x", false, 0},
+      {"no hex digit", "$1G", false, 0},
+      {"NUL ends the text", "12\0xy"sv, true, 12},
+      {"NUL before any digit",
+       "\0"
+       "12"sv,
+       false, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.input);
+    SCOPED_TRACE(c.name);
     std::int32_t v = -1;
     EXPECT_EQ(TryStrToInt(c.input, v), c.ok);
     if (c.ok) {
@@ -139,9 +163,20 @@ TEST(FormatFloat, PatternsUnderBothLocales) {
       {"positive with sections", "0.00;(0.00);zero", 2.5, "2.50", "2,50"},
       {"zero section", "0.00;(0.00);zero", 0, "zero", "zero"},
       {"empty negative section", "0.0;;z", -1, "-1.0", "-1,0"},
-      {"huge value in fixed notation", "0.0000000", 1e20, "100000000000000000000.0000000",
-       "100000000000000000000,0000000"},
+      {"1E18 and more in the general format", "0.0000000", 1e20, "1E20", "1E20"},
+      {"from 1E18 on", "#,##0.00", 1e18, "1E18", "1E18"},
+      {"just below 1E18 still fixed", "0", 999999999999999872.0, "999999999999999872",
+       "999999999999999872"},
+      {"general format of a negative section", "0.00;(0.00)", -1.5e18, "-1.5E18", "-1,5E18"},
+      {"a scientific pattern keeps large values", "0.0E+0", 1e20, "1.0E+20", "1,0E+20"},
+      {"scientific zero", "#.###E-0", 0, "0E0", "0E0"},
+      {"scientific rounds half away", "#.###E-0", 1234.5, "1.235E3", "1,235E3"},
+      {"scientific carry into the exponent", "0.00E+00", 9.999, "1.00E+01", "1,00E+01"},
       {"empty pattern is general", "", 0.1, "0.1", "0,1"},
+      {"general exponent without plus", "", 1e15, "1E15", "1E15"},
+      {"general negative exponent", "", 1e-8, "1E-8", "1E-8"},
+      {"general with fifteen digits", "", 1234567890123456.0, "1.23456789012346E15",
+       "1,23456789012346E15"},
       {"more decimals than a double holds", "0.00000000000000000000000000000000000000000000000000",
        0.5, "0.5000000000000000000000000000000000000000",
        "0,5000000000000000000000000000000000000000"},
@@ -153,7 +188,7 @@ TEST(FormatFloat, PatternsUnderBothLocales) {
   }
 }
 
-TEST(FormatFloat, RoundsTheExactValueAndHalvesAwayFromZero) {
+TEST(FormatFloat, RoundsEighteenDigitsAndHalvesAwayFromZero) {
   struct Case {
     const char* name;
     const char* pattern;
@@ -166,7 +201,12 @@ TEST(FormatFloat, RoundsTheExactValueAndHalvesAwayFromZero) {
       {"exact half carries", "0", 99.5, "100"},
       {"exact half at two decimals", "0.00", 0.125, "0.13"},
       {"exact half at seven decimals", "0.0000000", 0.00390625, "0.0039063"},
-      {"just below a half in binary", "0.00", 1.005, "1.00"},
+      {"a hair below a half in binary", "0.00", 1000.005, "1000.01"},
+      {"1.115 is 1.11499999999999999 in 18 digits", "0.00", 1.115, "1.11"},
+      {"0.995 is 0.994999999999999996 in 18 digits", "0.00", 0.995, "0.99"},
+      {"1.005 is 1.00499999999999989 in 18 digits", "0.00", 1.005, "1.00"},
+      {"a negative hair below a half", "0.00", -1000.005, "-1000.01"},
+      {"18 digits at many decimals", "0.000000000000000000000", 0.1, "0.100000000000000006000"},
       {"just above a half in binary", "0.00", 2.345, "2.35"},
       {"0.95 lies below", "0.0", 0.95, "0.9"},
       {"carry into a new digit", "0.00", 9.999, "10.00"},
@@ -205,24 +245,39 @@ TEST(FormatFixed, WritesIntoTheBufferOrRefuses) {
   EXPECT_EQ(FormatFixed(small, small + sizeof small, 12.5, 7, '.'), nullptr);
 }
 
-TEST(FloatToStrGeneral, ShortestWithFifteenDigits) {
+// The same 15 significant digits in both general formats; only the exponent differs:
+// the run-time library's FloatToStr has no plus sign or leading zeros, the spreadsheet's
+// FloatToStrGeneral has both. Under the "," locale only the separator changes.
+TEST(FloatToStr, GeneralFormatsOfTheRunTimeLibraryAndTheSpreadsheet) {
   struct Case {
     const char* name;
     double value;
-    const char* point;
-    const char* comma;
+    const char* runTimeLibrary;  // under the "." locale
+    const char* spreadsheet;
   } cases[] = {
       {"zero", 0, "0", "0"},
-      {"tenth", 0.1, "0.1", "0,1"},
-      {"sum with binary noise", 0.1 + 0.2, "0.3", "0,3"},
-      {"negative", -12.5, "-12.5", "-12,5"},
-      {"whole", 42, "42", "42"},
-      {"large", 1e20, "1E+20", "1E+20"},
+      {"tenth", 0.1, "0.1", "0.1"},
+      {"sum with binary noise", 0.1 + 0.2, "0.3", "0.3"},
+      {"negative", -12.5, "-12.5", "-12.5"},
+      {"largest fixed", 999999999999999.0, "999999999999999", "999999999999999"},
+      {"1E15", 1e15, "1E15", "1E+15"},
+      {"fifteen digits of sixteen", -1234567890123456.0, "-1.23456789012346E15",
+       "-1.23456789012346E+15"},
+      {"large", 1e20, "1E20", "1E+20"},
+      {"smallest fixed", 0.0001, "0.0001", "0.0001"},
+      {"small", 1e-8, "1E-8", "1E-08"},
+      {"three-digit exponent", -2.5e-300, "-2.5E-300", "-2.5E-300"},
+  };
+  const auto withComma = [](std::string text) {
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(FloatToStrGeneral(c.value, PointLocale()), c.point);
-    EXPECT_EQ(FloatToStrGeneral(c.value, CommaLocale()), c.comma);
+    EXPECT_EQ(FloatToStr(c.value, PointLocale()), c.runTimeLibrary);
+    EXPECT_EQ(FloatToStr(c.value, CommaLocale()), withComma(c.runTimeLibrary));
+    EXPECT_EQ(FloatToStrGeneral(c.value, PointLocale()), c.spreadsheet);
+    EXPECT_EQ(FloatToStrGeneral(c.value, CommaLocale()), withComma(c.spreadsheet));
   }
   EXPECT_EQ(IntToStr(-9007199254740993LL), "-9007199254740993");
 }
