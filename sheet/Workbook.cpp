@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -85,21 +87,31 @@ class ZipArchive {
 };
 
 // Calls `onElement(localName, attributes)` for every start tag of a small XML part.
-// Entity declarations are refused, so no entity expansion takes place.
+// Entity declarations are refused, so no entity expansion takes place, and so is nesting
+// deeper than the limit of the XML readers.
 template <typename F>
 bool ScanXml(const std::string& xml, F onElement) {
   struct State {
     F* callback;
     XML_Parser parser;
+    std::uint64_t depth;
+    std::uint64_t maxDepth;
   };
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) return false;
-  State state{&onElement, parser};
+  State state{&onElement, parser, 0, ReaderLimits().maxXmlDepth};
   XML_SetUserData(parser, &state);
-  XML_SetStartElementHandler(parser, [](void* data, const XML_Char* name, const XML_Char** atts) {
-    auto* s = static_cast<State*>(data);
-    (*s->callback)(LocalName(name), atts);
-  });
+  XML_SetElementHandler(
+      parser,
+      [](void* data, const XML_Char* name, const XML_Char** atts) {
+        auto* s = static_cast<State*>(data);
+        if (++s->depth > s->maxDepth) {
+          XML_StopParser(s->parser, XML_FALSE);
+          return;
+        }
+        (*s->callback)(LocalName(name), atts);
+      },
+      [](void* data, const XML_Char*) { --static_cast<State*>(data)->depth; });
   XML_SetEntityDeclHandler(
       parser, [](void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
                  const XML_Char*, const XML_Char*, const XML_Char*) {
@@ -201,6 +213,34 @@ bool LooksEncryptedPackage(const std::string& path) {
 }
 
 }  // namespace
+
+std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return fallback;
+  const std::string_view value(text);
+  std::uint64_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (error != std::errc() || end != value.data() + value.size() || number == 0 ||
+      number > (1ull << 48)) {
+    return fallback;
+  }
+  return number;
+}
+
+void ThrowCellTooLong(const std::string& where, std::uint64_t limitChars) {
+  throw LimitError(where + " is longer than the limit of " + std::to_string(limitChars) +
+                   " characters for one cell (TANKLOAD_MAX_CELL_CHARS)");
+}
+
+void ThrowTooDeep(const std::string& part, std::uint64_t limit) {
+  throw LimitError("the part " + part + " nests its elements deeper than the limit of " +
+                   std::to_string(limit) + " levels (TANKLOAD_MAX_XML_DEPTH)");
+}
+
+void ThrowTooMuchText(std::uint64_t limit) {
+  throw LimitError("the sheet's text would be larger than the limit of " + std::to_string(limit) +
+                   " bytes (TANKLOAD_MAX_TEXT_BYTES)");
+}
 
 std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const ReaderLimits& limits) {
   std::ifstream in(path, std::ios::binary);

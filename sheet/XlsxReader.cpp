@@ -266,11 +266,12 @@ class StringItemText {
       collecting_ = false;
     }
   }
-  void Text(std::string_view text, std::uint64_t limit) {
+  // The text grows up to four bytes per character a cell may hold; the exact count of
+  // characters is checked as the cell is written.
+  void Text(std::string_view text, const ReaderLimits& limits) {
     if (!collecting_) return;
-    if (text_.size() + text.size() > limit) {
-      throw WorkbookError("a string in the workbook is longer than the limit of " +
-                          std::to_string(limit) + " bytes");
+    if (text_.size() + text.size() > limits.MaxCellBytes()) {
+      ThrowCellTooLong("a string in the workbook", limits.maxCellChars);
     }
     text_ += text;
   }
@@ -321,7 +322,7 @@ class SharedStringsHandler : public XmlHandler {
     }
   }
   void OnText(std::string_view text) override {
-    if (inItem_) item_.Text(text, limits_.maxStringBytes);
+    if (inItem_) item_.Text(text, limits_);
   }
 
  private:
@@ -404,14 +405,12 @@ class WorksheetHandler : public XmlHandler {
 
   void OnText(std::string_view text) override {
     if (inValue_) {
-      if (value_.size() + text.size() > ctx_.limits.maxStringBytes) {
-        throw WorkbookError("the value of cell " + CellName(row_, column_) +
-                            " is longer than the limit of " +
-                            std::to_string(ctx_.limits.maxStringBytes) + " bytes");
+      if (value_.size() + text.size() > ctx_.limits.MaxCellBytes()) {
+        ThrowCellTooLong("the value of cell " + CellName(row_, column_), ctx_.limits.maxCellChars);
       }
       value_ += text;
     } else if (inInline_) {
-      inline_.Text(text, ctx_.limits.maxStringBytes);
+      inline_.Text(text, ctx_.limits);
     }
   }
 

@@ -254,6 +254,9 @@ struct XmlStreamParser::Impl {
   bool tracked = false;  // prefixes resolved by `scope`, not by expat
   XmlNamespaceScope scope;
   std::size_t depth = 0;
+  // Elements open in expat's view, and how many may be (ReaderLimits::maxXmlDepth).
+  std::uint64_t expatDepth = 0;
+  std::uint64_t maxDepth = ReaderLimits().maxXmlDepth;
   // Input not yet handed to expat, and how far expat got without reporting anything.
   std::string pending;
   std::uint64_t events = 0;
@@ -276,6 +279,7 @@ struct XmlStreamParser::Impl {
     ++self->events;
     if (self->failure) return;
     try {
+      if (++self->expatDepth > self->maxDepth) ThrowTooDeep(self->what, self->maxDepth);
       self->attributes.clear();
       if (self->tracked) {
         ++self->depth;
@@ -310,6 +314,7 @@ struct XmlStreamParser::Impl {
     ++self->events;
     if (self->failure) return;
     try {
+      --self->expatDepth;
       if (self->tracked) {
         const XmlName resolved = self->scope.Resolve(name, false);
         self->handler.OnEnd(resolved);
@@ -934,6 +939,7 @@ struct XmlStreamParser::Impl {
         if (raw[a].name == raw[b].name) Malformed(XML_ERROR_DUPLICATE_ATTRIBUTE, pos);
       }
     }
+    if (depth >= maxDepth) ThrowTooDeep(what, maxDepth);
     ++depth;
     attributes.clear();
     const auto declares = [](std::string_view attribute) {

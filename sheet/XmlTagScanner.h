@@ -56,6 +56,7 @@ class XmlTagScanner {
   std::size_t retryAt_ = 0;
   XmlNamespaceScope scope_;
   std::size_t depth_ = 0;
+  std::uint64_t maxDepth_;  // ReaderLimits::maxXmlDepth
   bool failed_ = false;
   bool done_ = false;
   // Storage behind Tag::Attributes().
