@@ -9,6 +9,7 @@
 // The registry is a fixed table of paths that the handler reads without locks or
 // allocation; registering and unregistering may happen on any thread.
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
