@@ -330,8 +330,8 @@ class SheetHandler : public XmlHandler {
       return;
     }
     if (column_ + cellRepeat_ > limits_.maxColumns) {
-      throw WorkbookError("the sheet has a value beyond the limit of " +
-                          std::to_string(limits_.maxColumns) + " columns");
+      throw LimitError("the sheet has a value beyond the limit of " +
+                       std::to_string(limits_.maxColumns) + " columns");
     }
     // A repeated cell is kept once and expanded as the row is delivered. The cells of
     // earlier rows are reused, and with them the room of their texts.
@@ -354,8 +354,8 @@ class SheetHandler : public XmlHandler {
       return;
     }
     if (row_ + rowRepeat_ > limits_.maxRows) {
-      throw WorkbookError("the sheet has a value beyond the limit of " +
-                          std::to_string(limits_.maxRows) + " rows");
+      throw LimitError("the sheet has a value beyond the limit of " +
+                       std::to_string(limits_.maxRows) + " rows");
     }
     // The text the repetitions will make, counted in full before any of it is delivered:
     // a lower bound of what the sheet's text takes, so that a file asking for far more

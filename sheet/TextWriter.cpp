@@ -434,8 +434,8 @@ class SortingSink : public CellSink {
 
 void CheckRange(const RowWriter& rows, const ReaderLimits& limits) {
   if (rows.outOfRange) {
-    throw WorkbookError("The sheet goes beyond " + std::to_string(limits.maxRows) + " rows or " +
-                        std::to_string(limits.maxColumns) + " columns");
+    throw LimitError("The sheet goes beyond " + std::to_string(limits.maxRows) + " rows or " +
+                     std::to_string(limits.maxColumns) + " columns");
   }
 }
 

@@ -417,12 +417,12 @@ class WorksheetHandler : public XmlHandler {
  private:
   void CheckPosition(std::uint64_t row, std::uint64_t column) const {
     if (row >= ctx_.limits.maxRows) {
-      throw WorkbookError("the sheet has a row beyond the limit of " +
-                          std::to_string(ctx_.limits.maxRows) + " rows");
+      throw LimitError("the sheet has a row beyond the limit of " +
+                       std::to_string(ctx_.limits.maxRows) + " rows");
     }
     if (column >= ctx_.limits.maxColumns) {
-      throw WorkbookError("the sheet has a column beyond the limit of " +
-                          std::to_string(ctx_.limits.maxColumns) + " columns");
+      throw LimitError("the sheet has a column beyond the limit of " +
+                       std::to_string(ctx_.limits.maxColumns) + " columns");
     }
   }
 

@@ -118,6 +118,32 @@ TEST_F(ConversionLimitsTest, CraftedWorkbooksEndInAClearError) {
   }
 }
 
+// A value beyond the largest sheet (1,048,576 rows by 16,384 columns) is refused with
+// the same kind of message, naming the workbook and the grid's limit.
+TEST_F(ConversionLimitsTest, ValueBeyondTheLargestSheetNamesTheWorkbook) {
+  struct Case {
+    const char* file;
+    const char* limit;
+  } cases[] = {
+      {"xlsx/row_too_far.xlsx", "1048576 rows"},
+      {"xlsx/column_too_far.xlsx", "16384 columns"},
+      {"ods/value_beyond_rows.ods", "1048576 rows"},
+      {"ods/value_beyond_columns.ods", "16384 columns"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string file(c.file);
+    const std::string message =
+        Convert(OwnDataDir() + "/" + file, file.substr(file.rfind('.') + 1));
+    EXPECT_EQ(message.rfind(kSaveMessage, 0), 0u) << message;
+    EXPECT_NE(message.find("The workbook " + book + " goes beyond a limit"), std::string::npos)
+        << message;
+    EXPECT_NE(message.find(c.limit), std::string::npos) << message;
+    EXPECT_EQ(ReadFile(text), kOldText);
+    std::filesystem::remove(book);
+  }
+}
+
 // Each limit follows its variable, for every format: the tank summary passes the limits
 // set at exactly what it needs and fails one below. Its longest cell is Cyrillic text,
 // two bytes a character, so that characters and not bytes are counted; its XML parts
