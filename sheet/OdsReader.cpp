@@ -98,7 +98,8 @@ class SheetNamesHandler : public XmlHandler {
 // The same, over the quick tag scan.
 class SheetNamesScanner : public XmlTagScanner {
  public:
-  SheetNamesScanner() : XmlTagScanner(std::string(kContent)) {}
+  explicit SheetNamesScanner(std::uint64_t maxDepth)
+      : XmlTagScanner(std::string(kContent), maxDepth) {}
   std::vector<std::string> names;
 
  protected:
@@ -543,7 +544,7 @@ class OdsReader : public WorkbookReader {
     // Otherwise the sheet names are listed by a quick scan of the tags, and each sheet is
     // read when asked for, which names what is wrong with it at that point. A document
     // the scan cannot follow gets the full parse now, which names its faults at once.
-    SheetNamesScanner scanner;
+    SheetNamesScanner scanner(limits_.maxXmlDepth);
     zip_.Read(kContent, limits_.maxDecompressedPart,
               [&](const char* data, std::size_t size) { scanner.Feed(data, size); });
     scanner.Finish();
@@ -552,7 +553,7 @@ class OdsReader : public WorkbookReader {
       return;
     }
     SheetNamesHandler handler;
-    ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, false, XmlPrefixes::Own);
+    ParseXmlPart(zip_, kContent, limits_, handler, false, XmlPrefixes::Own);
     names_ = std::move(handler.names);
   }
 
@@ -569,7 +570,7 @@ class OdsReader : public WorkbookReader {
     SheetHandler handler(index, sink, limits_);
     // content.xml is the largest part of a spreadsheet: our own reader is several times
     // quicker than expat.
-    ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, kContent, limits_, handler, true, XmlPrefixes::Own);
   }
 
  private:
@@ -582,7 +583,7 @@ class OdsReader : public WorkbookReader {
     std::vector<std::string> names;
     try {
       SheetHandler handler(0, *store, limits_, &names);
-      ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+      ParseXmlPart(zip_, kContent, limits_, handler, true, XmlPrefixes::Own);
     } catch (const std::exception&) {
       return false;
     }

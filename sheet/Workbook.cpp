@@ -88,9 +88,9 @@ class ZipArchive {
 
 // Calls `onElement(localName, attributes)` for every start tag of a small XML part.
 // Entity declarations are refused, so no entity expansion takes place, and so is nesting
-// deeper than the limit of the XML readers.
+// deeper than `maxDepth`.
 template <typename F>
-bool ScanXml(const std::string& xml, F onElement) {
+bool ScanXml(const std::string& xml, std::uint64_t maxDepth, F onElement) {
   struct State {
     F* callback;
     XML_Parser parser;
@@ -99,7 +99,7 @@ bool ScanXml(const std::string& xml, F onElement) {
   };
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) return false;
-  State state{&onElement, parser, 0, ReaderLimits().maxXmlDepth};
+  State state{&onElement, parser, 0, maxDepth};
   XML_SetUserData(parser, &state);
   XML_SetElementHandler(
       parser,
@@ -132,7 +132,7 @@ std::string Attribute(const XML_Char** atts, std::string_view wanted) {
 
 enum class ZipKind { Xlsx, Ods };
 
-ZipKind ClassifyZip(const std::string& path) {
+ZipKind ClassifyZip(const std::string& path, std::uint64_t maxDepth) {
   ZipArchive zip(path);
   if (!zip.ok()) {
     throw WorkbookError("Corrupt workbook: " + path + " is a damaged zip archive (" +
@@ -154,7 +154,7 @@ ZipKind ClassifyZip(const std::string& path) {
   // its content type says what it is.
   std::string mainPart;
   if (auto rels = zip.Read("_rels/.rels")) {
-    ScanXml(*rels, [&](std::string_view name, const XML_Char** atts) {
+    ScanXml(*rels, maxDepth, [&](std::string_view name, const XML_Char** atts) {
       if (name == "Relationship" && mainPart.empty() &&
           EndsWithNoCase(Attribute(atts, "Type"), "/officeDocument")) {
         mainPart = Attribute(atts, "Target");
@@ -165,7 +165,7 @@ ZipKind ClassifyZip(const std::string& path) {
   std::string contentType;
   if (!mainPart.empty()) {
     if (auto types = zip.Read("[Content_Types].xml")) {
-      ScanXml(*types, [&](std::string_view name, const XML_Char** atts) {
+      ScanXml(*types, maxDepth, [&](std::string_view name, const XML_Char** atts) {
         if (name == "Override" && Attribute(atts, "PartName") == "/" + mainPart) {
           contentType = Attribute(atts, "ContentType");
         }
@@ -270,7 +270,8 @@ std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const Read
   }
   if (got >= 4 && head[0] == 'P' && head[1] == 'K' &&
       ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
-    return ClassifyZip(path) == ZipKind::Xlsx ? OpenXlsx(path, limits) : OpenOds(path, limits);
+    return ClassifyZip(path, limits.maxXmlDepth) == ZipKind::Xlsx ? OpenXlsx(path, limits)
+                                                                  : OpenOds(path, limits);
   }
   if (got >= 4 && head[0] == 0x09 && (head[1] == 0x00 || head[1] == 0x02 || head[1] == 0x04) &&
       head[3] == 0x00) {

@@ -138,7 +138,7 @@ std::vector<Relationship> ReadRelationships(const ZipArchive& zip, std::string_v
   const std::string part = RelationshipsPartOf(source);
   if (!zip.Contains(part)) return {};
   RelationshipsHandler handler(DirectoryOf(source));
-  ParseXmlPart(zip, part, limits.maxDecompressedPart, handler, false);
+  ParseXmlPart(zip, part, limits, handler, false);
   return std::move(handler.relationships);
 }
 
@@ -596,7 +596,7 @@ class XlsxReader : public WorkbookReader {
                           " is missing");
     }
     WorkbookHandler workbook;
-    ParseXmlPart(zip_, workbookPart, limits_.maxDecompressedPart, workbook, false);
+    ParseXmlPart(zip_, workbookPart, limits_, workbook, false);
     if (!workbook.sawWorkbook) {
       throw WorkbookError("the file is not an Excel workbook: " + workbookPart +
                           " holds no workbook");
@@ -627,12 +627,11 @@ class XlsxReader : public WorkbookReader {
 
     if (!sharedStringsPart.empty() && zip_.Contains(sharedStringsPart)) {
       SharedStringsHandler handler(strings_, limits_);
-      ParseXmlPart(zip_, sharedStringsPart, limits_.maxDecompressedPart, handler, true,
-                   XmlPrefixes::Own);
+      ParseXmlPart(zip_, sharedStringsPart, limits_, handler, true, XmlPrefixes::Own);
     }
     if (!stylesPart.empty() && zip_.Contains(stylesPart)) {
       StylesHandler handler;
-      ParseXmlPart(zip_, stylesPart, limits_.maxDecompressedPart, handler, false);
+      ParseXmlPart(zip_, stylesPart, limits_, handler, false);
       dateStyles_ = handler.DateStyles();
     }
   }
@@ -654,7 +653,7 @@ class XlsxReader : public WorkbookReader {
     }
     const SheetContext context{strings_, dateStyles_, date1904_, limits_};
     WorksheetHandler handler(context, sink);
-    ParseXmlPart(zip_, sheet.part, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, sheet.part, limits_, handler, true, XmlPrefixes::Own);
   }
 
  private:
@@ -662,7 +661,7 @@ class XlsxReader : public WorkbookReader {
     const std::string rootRels = "_rels/.rels";
     if (zip_.Contains(rootRels)) {
       RelationshipsHandler handler("");
-      ParseXmlPart(zip_, rootRels, limits_.maxDecompressedPart, handler, false);
+      ParseXmlPart(zip_, rootRels, limits_, handler, false);
       for (const auto& rel : handler.relationships) {
         if (TypeIs(rel.type, "officeDocument")) return rel.target;
       }

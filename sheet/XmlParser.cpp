@@ -256,7 +256,7 @@ struct XmlStreamParser::Impl {
   std::size_t depth = 0;
   // Elements open in expat's view, and how many may be (ReaderLimits::maxXmlDepth).
   std::uint64_t expatDepth = 0;
-  std::uint64_t maxDepth = ReaderLimits().maxXmlDepth;
+  std::uint64_t maxDepth = 0;
   // Input not yet handed to expat, and how far expat got without reporting anything.
   std::string pending;
   std::uint64_t events = 0;
@@ -995,8 +995,9 @@ struct XmlStreamParser::Impl {
 };
 
 XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText,
-                                 XmlPrefixes prefixes)
+                                 XmlPrefixes prefixes, std::uint64_t maxDepth)
     : impl_(new Impl(handler, std::move(what))) {
+  impl_->maxDepth = maxDepth;
   impl_->tracked = prefixes != XmlPrefixes::Expat;
   if (prefixes == XmlPrefixes::Own) impl_->reader = Impl::Reader::Undecided;
   impl_->parser =
@@ -1065,11 +1066,12 @@ void XmlStreamParser::Finish() {
   impl_->Check(XML_Parse(impl_->parser, "", 0, XML_TRUE));
 }
 
-void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
+void ParseXmlPart(const ZipArchive& archive, std::string_view part, const ReaderLimits& limits,
                   XmlHandler& handler, bool wantText, XmlPrefixes prefixes) {
-  XmlStreamParser parser(handler, std::string(part), wantText, prefixes);
+  XmlStreamParser parser(handler, std::string(part), wantText, prefixes, limits.maxXmlDepth);
   try {
-    archive.Read(part, limit, [&](const char* data, std::size_t size) { parser.Feed(data, size); });
+    archive.Read(part, limits.maxDecompressedPart,
+                 [&](const char* data, std::size_t size) { parser.Feed(data, size); });
     parser.Finish();
   } catch (const XmlStop&) {
   }

@@ -22,8 +22,8 @@ std::string_view NameAt(std::string_view text) {
 
 }  // namespace
 
-XmlTagScanner::XmlTagScanner(std::string what)
-    : what_(std::move(what)), maxDepth_(ReaderLimits().maxXmlDepth) {}
+XmlTagScanner::XmlTagScanner(std::string what, std::uint64_t maxDepth)
+    : what_(std::move(what)), maxDepth_(maxDepth) {}
 
 void XmlTagScanner::Feed(const char* data, std::size_t size) {
   if (failed_ || done_) return;
