@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -85,21 +87,31 @@ class ZipArchive {
 };
 
 // Calls `onElement(localName, attributes)` for every start tag of a small XML part.
-// Entity declarations are refused, so no entity expansion takes place.
+// Entity declarations are refused, so no entity expansion takes place, and so is nesting
+// deeper than `maxDepth`.
 template <typename F>
-bool ScanXml(const std::string& xml, F onElement) {
+bool ScanXml(const std::string& xml, std::uint64_t maxDepth, F onElement) {
   struct State {
     F* callback;
     XML_Parser parser;
+    std::uint64_t depth;
+    std::uint64_t maxDepth;
   };
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) return false;
-  State state{&onElement, parser};
+  State state{&onElement, parser, 0, maxDepth};
   XML_SetUserData(parser, &state);
-  XML_SetStartElementHandler(parser, [](void* data, const XML_Char* name, const XML_Char** atts) {
-    auto* s = static_cast<State*>(data);
-    (*s->callback)(LocalName(name), atts);
-  });
+  XML_SetElementHandler(
+      parser,
+      [](void* data, const XML_Char* name, const XML_Char** atts) {
+        auto* s = static_cast<State*>(data);
+        if (++s->depth > s->maxDepth) {
+          XML_StopParser(s->parser, XML_FALSE);
+          return;
+        }
+        (*s->callback)(LocalName(name), atts);
+      },
+      [](void* data, const XML_Char*) { --static_cast<State*>(data)->depth; });
   XML_SetEntityDeclHandler(
       parser, [](void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
                  const XML_Char*, const XML_Char*, const XML_Char*) {
@@ -120,7 +132,7 @@ std::string Attribute(const XML_Char** atts, std::string_view wanted) {
 
 enum class ZipKind { Xlsx, Ods };
 
-ZipKind ClassifyZip(const std::string& path) {
+ZipKind ClassifyZip(const std::string& path, std::uint64_t maxDepth) {
   ZipArchive zip(path);
   if (!zip.ok()) {
     throw WorkbookError("Corrupt workbook: " + path + " is a damaged zip archive (" +
@@ -142,7 +154,7 @@ ZipKind ClassifyZip(const std::string& path) {
   // its content type says what it is.
   std::string mainPart;
   if (auto rels = zip.Read("_rels/.rels")) {
-    ScanXml(*rels, [&](std::string_view name, const XML_Char** atts) {
+    ScanXml(*rels, maxDepth, [&](std::string_view name, const XML_Char** atts) {
       if (name == "Relationship" && mainPart.empty() &&
           EndsWithNoCase(Attribute(atts, "Type"), "/officeDocument")) {
         mainPart = Attribute(atts, "Target");
@@ -153,7 +165,7 @@ ZipKind ClassifyZip(const std::string& path) {
   std::string contentType;
   if (!mainPart.empty()) {
     if (auto types = zip.Read("[Content_Types].xml")) {
-      ScanXml(*types, [&](std::string_view name, const XML_Char** atts) {
+      ScanXml(*types, maxDepth, [&](std::string_view name, const XML_Char** atts) {
         if (name == "Override" && Attribute(atts, "PartName") == "/" + mainPart) {
           contentType = Attribute(atts, "ContentType");
         }
@@ -202,6 +214,34 @@ bool LooksEncryptedPackage(const std::string& path) {
 
 }  // namespace
 
+std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return fallback;
+  const std::string_view value(text);
+  std::uint64_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (error != std::errc() || end != value.data() + value.size() || number == 0 ||
+      number > (1ull << 48)) {
+    return fallback;
+  }
+  return number;
+}
+
+void ThrowCellTooLong(const std::string& where, std::uint64_t limitChars) {
+  throw LimitError(where + " is longer than the limit of " + std::to_string(limitChars) +
+                   " characters for one cell (TANKLOAD_MAX_CELL_CHARS)");
+}
+
+void ThrowTooDeep(const std::string& part, std::uint64_t limit) {
+  throw LimitError("the part " + part + " nests its elements deeper than the limit of " +
+                   std::to_string(limit) + " levels (TANKLOAD_MAX_XML_DEPTH)");
+}
+
+void ThrowTooMuchText(std::uint64_t limit) {
+  throw LimitError("the sheet's text would be larger than the limit of " + std::to_string(limit) +
+                   " bytes (TANKLOAD_MAX_TEXT_BYTES)");
+}
+
 std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const ReaderLimits& limits) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -230,7 +270,8 @@ std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const Read
   }
   if (got >= 4 && head[0] == 'P' && head[1] == 'K' &&
       ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
-    return ClassifyZip(path) == ZipKind::Xlsx ? OpenXlsx(path, limits) : OpenOds(path, limits);
+    return ClassifyZip(path, limits.maxXmlDepth) == ZipKind::Xlsx ? OpenXlsx(path, limits)
+                                                                  : OpenOds(path, limits);
   }
   if (got >= 4 && head[0] == 0x09 && (head[1] == 0x00 || head[1] == 0x02 || head[1] == 0x04) &&
       head[3] == 0x00) {

@@ -454,9 +454,9 @@ class SheetScanner {
 
   void Emit(std::uint16_t row, std::uint16_t column) {
     if (row >= limits_.maxRows || column >= limits_.maxColumns) {
-      throw WorkbookError("a cell lies beyond the reader's limit of " +
-                          std::to_string(limits_.maxRows) + " rows and " +
-                          std::to_string(limits_.maxColumns) + " columns");
+      throw LimitError("a cell lies beyond the reader's limit of " +
+                       std::to_string(limits_.maxRows) + " rows and " +
+                       std::to_string(limits_.maxColumns) + " columns");
     }
     sink_.OnCell(row, column, cell_);
   }

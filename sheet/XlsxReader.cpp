@@ -138,7 +138,7 @@ std::vector<Relationship> ReadRelationships(const ZipArchive& zip, std::string_v
   const std::string part = RelationshipsPartOf(source);
   if (!zip.Contains(part)) return {};
   RelationshipsHandler handler(DirectoryOf(source));
-  ParseXmlPart(zip, part, limits.maxDecompressedPart, handler, false);
+  ParseXmlPart(zip, part, limits, handler, false);
   return std::move(handler.relationships);
 }
 
@@ -266,11 +266,12 @@ class StringItemText {
       collecting_ = false;
     }
   }
-  void Text(std::string_view text, std::uint64_t limit) {
+  // The text grows up to four bytes per character a cell may hold; the exact count of
+  // characters is checked as the cell is written.
+  void Text(std::string_view text, const ReaderLimits& limits) {
     if (!collecting_) return;
-    if (text_.size() + text.size() > limit) {
-      throw WorkbookError("a string in the workbook is longer than the limit of " +
-                          std::to_string(limit) + " bytes");
+    if (text_.size() + text.size() > limits.MaxCellBytes()) {
+      ThrowCellTooLong("a string in the workbook", limits.maxCellChars);
     }
     text_ += text;
   }
@@ -321,7 +322,7 @@ class SharedStringsHandler : public XmlHandler {
     }
   }
   void OnText(std::string_view text) override {
-    if (inItem_) item_.Text(text, limits_.maxStringBytes);
+    if (inItem_) item_.Text(text, limits_);
   }
 
  private:
@@ -404,26 +405,24 @@ class WorksheetHandler : public XmlHandler {
 
   void OnText(std::string_view text) override {
     if (inValue_) {
-      if (value_.size() + text.size() > ctx_.limits.maxStringBytes) {
-        throw WorkbookError("the value of cell " + CellName(row_, column_) +
-                            " is longer than the limit of " +
-                            std::to_string(ctx_.limits.maxStringBytes) + " bytes");
+      if (value_.size() + text.size() > ctx_.limits.MaxCellBytes()) {
+        ThrowCellTooLong("the value of cell " + CellName(row_, column_), ctx_.limits.maxCellChars);
       }
       value_ += text;
     } else if (inInline_) {
-      inline_.Text(text, ctx_.limits.maxStringBytes);
+      inline_.Text(text, ctx_.limits);
     }
   }
 
  private:
   void CheckPosition(std::uint64_t row, std::uint64_t column) const {
     if (row >= ctx_.limits.maxRows) {
-      throw WorkbookError("the sheet has a row beyond the limit of " +
-                          std::to_string(ctx_.limits.maxRows) + " rows");
+      throw LimitError("the sheet has a row beyond the limit of " +
+                       std::to_string(ctx_.limits.maxRows) + " rows");
     }
     if (column >= ctx_.limits.maxColumns) {
-      throw WorkbookError("the sheet has a column beyond the limit of " +
-                          std::to_string(ctx_.limits.maxColumns) + " columns");
+      throw LimitError("the sheet has a column beyond the limit of " +
+                       std::to_string(ctx_.limits.maxColumns) + " columns");
     }
   }
 
@@ -597,7 +596,7 @@ class XlsxReader : public WorkbookReader {
                           " is missing");
     }
     WorkbookHandler workbook;
-    ParseXmlPart(zip_, workbookPart, limits_.maxDecompressedPart, workbook, false);
+    ParseXmlPart(zip_, workbookPart, limits_, workbook, false);
     if (!workbook.sawWorkbook) {
       throw WorkbookError("the file is not an Excel workbook: " + workbookPart +
                           " holds no workbook");
@@ -628,12 +627,11 @@ class XlsxReader : public WorkbookReader {
 
     if (!sharedStringsPart.empty() && zip_.Contains(sharedStringsPart)) {
       SharedStringsHandler handler(strings_, limits_);
-      ParseXmlPart(zip_, sharedStringsPart, limits_.maxDecompressedPart, handler, true,
-                   XmlPrefixes::Own);
+      ParseXmlPart(zip_, sharedStringsPart, limits_, handler, true, XmlPrefixes::Own);
     }
     if (!stylesPart.empty() && zip_.Contains(stylesPart)) {
       StylesHandler handler;
-      ParseXmlPart(zip_, stylesPart, limits_.maxDecompressedPart, handler, false);
+      ParseXmlPart(zip_, stylesPart, limits_, handler, false);
       dateStyles_ = handler.DateStyles();
     }
   }
@@ -655,7 +653,7 @@ class XlsxReader : public WorkbookReader {
     }
     const SheetContext context{strings_, dateStyles_, date1904_, limits_};
     WorksheetHandler handler(context, sink);
-    ParseXmlPart(zip_, sheet.part, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, sheet.part, limits_, handler, true, XmlPrefixes::Own);
   }
 
  private:
@@ -663,7 +661,7 @@ class XlsxReader : public WorkbookReader {
     const std::string rootRels = "_rels/.rels";
     if (zip_.Contains(rootRels)) {
       RelationshipsHandler handler("");
-      ParseXmlPart(zip_, rootRels, limits_.maxDecompressedPart, handler, false);
+      ParseXmlPart(zip_, rootRels, limits_, handler, false);
       for (const auto& rel : handler.relationships) {
         if (TypeIs(rel.type, "officeDocument")) return rel.target;
       }

@@ -254,6 +254,9 @@ struct XmlStreamParser::Impl {
   bool tracked = false;  // prefixes resolved by `scope`, not by expat
   XmlNamespaceScope scope;
   std::size_t depth = 0;
+  // Elements open in expat's view, and how many may be (ReaderLimits::maxXmlDepth).
+  std::uint64_t expatDepth = 0;
+  std::uint64_t maxDepth = 0;
   // Input not yet handed to expat, and how far expat got without reporting anything.
   std::string pending;
   std::uint64_t events = 0;
@@ -276,6 +279,7 @@ struct XmlStreamParser::Impl {
     ++self->events;
     if (self->failure) return;
     try {
+      if (++self->expatDepth > self->maxDepth) ThrowTooDeep(self->what, self->maxDepth);
       self->attributes.clear();
       if (self->tracked) {
         ++self->depth;
@@ -310,6 +314,7 @@ struct XmlStreamParser::Impl {
     ++self->events;
     if (self->failure) return;
     try {
+      --self->expatDepth;
       if (self->tracked) {
         const XmlName resolved = self->scope.Resolve(name, false);
         self->handler.OnEnd(resolved);
@@ -934,6 +939,7 @@ struct XmlStreamParser::Impl {
         if (raw[a].name == raw[b].name) Malformed(XML_ERROR_DUPLICATE_ATTRIBUTE, pos);
       }
     }
+    if (depth >= maxDepth) ThrowTooDeep(what, maxDepth);
     ++depth;
     attributes.clear();
     const auto declares = [](std::string_view attribute) {
@@ -989,8 +995,9 @@ struct XmlStreamParser::Impl {
 };
 
 XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText,
-                                 XmlPrefixes prefixes)
+                                 XmlPrefixes prefixes, std::uint64_t maxDepth)
     : impl_(new Impl(handler, std::move(what))) {
+  impl_->maxDepth = maxDepth;
   impl_->tracked = prefixes != XmlPrefixes::Expat;
   if (prefixes == XmlPrefixes::Own) impl_->reader = Impl::Reader::Undecided;
   impl_->parser =
@@ -1059,11 +1066,12 @@ void XmlStreamParser::Finish() {
   impl_->Check(XML_Parse(impl_->parser, "", 0, XML_TRUE));
 }
 
-void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
+void ParseXmlPart(const ZipArchive& archive, std::string_view part, const ReaderLimits& limits,
                   XmlHandler& handler, bool wantText, XmlPrefixes prefixes) {
-  XmlStreamParser parser(handler, std::string(part), wantText, prefixes);
+  XmlStreamParser parser(handler, std::string(part), wantText, prefixes, limits.maxXmlDepth);
   try {
-    archive.Read(part, limit, [&](const char* data, std::size_t size) { parser.Feed(data, size); });
+    archive.Read(part, limits.maxDecompressedPart,
+                 [&](const char* data, std::size_t size) { parser.Feed(data, size); });
     parser.Finish();
   } catch (const XmlStop&) {
   }

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "sheet/Workbook.h"
+
 namespace sheet {
 
 class ZipArchive;
@@ -174,9 +176,11 @@ const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, 
 // the parse and come out of Feed/Finish unchanged.
 class XmlStreamParser {
  public:
-  // `what` names the document in error messages (a part name).
+  // `what` names the document in error messages (a part name). Elements nested deeper
+  // than `maxDepth` are refused with a LimitError, by whichever reader reads them.
   XmlStreamParser(XmlHandler& handler, std::string what, bool wantText = true,
-                  XmlPrefixes prefixes = XmlPrefixes::Expat);
+                  XmlPrefixes prefixes = XmlPrefixes::Expat,
+                  std::uint64_t maxDepth = ReaderLimits().maxXmlDepth);
   ~XmlStreamParser();
   XmlStreamParser(const XmlStreamParser&) = delete;
   XmlStreamParser& operator=(const XmlStreamParser&) = delete;
@@ -197,8 +201,9 @@ class XmlStreamParser {
   Impl* impl_;
 };
 
-// Parses member `part` of `archive` (decompressed size at most `limit`) into `handler`.
-void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
+// Parses member `part` of `archive` into `handler`, within the decompressed size and the
+// nesting depth of `limits`.
+void ParseXmlPart(const ZipArchive& archive, std::string_view part, const ReaderLimits& limits,
                   XmlHandler& handler, bool wantText = true,
                   XmlPrefixes prefixes = XmlPrefixes::Expat);
 

@@ -22,7 +22,8 @@ std::string_view NameAt(std::string_view text) {
 
 }  // namespace
 
-XmlTagScanner::XmlTagScanner(std::string what) : what_(std::move(what)) {}
+XmlTagScanner::XmlTagScanner(std::string what, std::uint64_t maxDepth)
+    : what_(std::move(what)), maxDepth_(maxDepth) {}
 
 void XmlTagScanner::Feed(const char* data, std::size_t size) {
   if (failed_ || done_) return;
@@ -127,6 +128,7 @@ std::size_t XmlTagScanner::Token(std::string_view text) {
 }
 
 void XmlTagScanner::StartTag(std::string_view name, std::string_view raw, bool selfClosing) {
+  if (depth_ >= maxDepth_) ThrowTooDeep(what_, maxDepth_);
   ++depth_;
   // Namespace declarations of this element apply to its own name and attributes.
   if (raw.find("xmlns") != std::string_view::npos) {

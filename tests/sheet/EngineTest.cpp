@@ -23,6 +23,7 @@ using sheet_test::Exists;
 using sheet_test::OwnDataDir;
 using sheet_test::ReadFile;
 using sheet_test::RecordingSink;
+using sheet_test::ScopedEnv;
 using sheet_test::TempDir;
 using sheet_test::WriteFile;
 
@@ -112,28 +113,6 @@ TEST_F(EngineTest, UnwritableTextPathGivesTheSaveMessage) {
   EXPECT_EQ(sink.messages[0].rfind("Ошибка сохранения содержимого листа <Сводка>\n", 0), 0u)
       << sink.messages[0];
 }
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A workbook the readers do not handle goes to the office converter: stand-ins for it
 // that convert (copy a workbook into the output folder), fail, or are missing.

@@ -254,14 +254,14 @@ TEST(OdsReader, LimitsAreEnforced) {
   sheet::ReaderLimits smallParts;
   smallParts.maxDecompressedPart = 1000;
   sheet::ReaderLimits shortStrings;
-  shortStrings.maxStringBytes = 8;  // "from attribute" is longer
+  shortStrings.maxCellChars = 2;  // "from attribute" is longer than 8 bytes
   sheet::ReaderLimits fewRows;
   fewRows.maxRows = 4;  // "twice" is repeated into row 5
   sheet::ReaderLimits fewColumns;
   fewColumns.maxColumns = 4;  // the value repeated over C3:E3 passes column D
   const Case cases[] = {
       {"part size", smallParts, "limit of 1000 bytes"},
-      {"string length", shortStrings, "limit of 8 bytes"},
+      {"string length", shortStrings, "limit of 2 characters"},
       {"rows", fewRows, "limit of 4 rows"},
       {"columns", fewColumns, "limit of 4 columns"},
   };

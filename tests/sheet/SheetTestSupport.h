@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,28 @@ class RecordingSink : public platform::MessageSink {
   platform::MessageSink* previous_;
 };
 
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 // The shared folder of real workbooks, or "" when it is not there.
 inline std::string RealWorkbooksDir() {
   const std::filesystem::path dir = std::filesystem::path(TANKLOAD_SHARED_FIXTURES) / "workbooks";
@@ -72,5 +96,25 @@ inline std::string RealWorkbooksDir() {
 }
 
 inline std::string OwnDataDir() { return std::string(TANKLOAD_SOURCE_DIR) + "/tests/sheet/data"; }
+
+// The names in a folder, sorted.
+inline std::vector<std::string> FileNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The folder of the crafted workbooks of data/make_hostile.py, made on first use and
+// removed when the tests end; "" when they cannot be made (no python3).
+inline std::string HostileWorkbooksDir() {
+  static TempDir dir;
+  static const bool made =
+      std::system(("python3 '" + OwnDataDir() + "/make_hostile.py' '" + dir.path().string() + "'")
+                      .c_str()) == 0;
+  return made ? dir.path().string() : std::string();
+}
 
 }  // namespace sheet_test

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "SheetTestSupport.h"
 #include "sheet/Workbook.h"
 #include "sheet/XmlParser.h"
+#include "sheet/XmlTagScanner.h"
 
 namespace {
 
@@ -236,6 +238,60 @@ TEST(XmlParser, OwnReaderRefusesDocumentTypesAndHugeTags) {
     SCOPED_TRACE(c.name);
     const Outcome own = Parse(c.xml, XmlPrefixes::Own, 64 * 1024);
     EXPECT_NE(own.error.find(c.message), std::string::npos) << own.error;
+  }
+}
+
+// Nesting is refused one level past the limit, by each reader (ours, expat with its own
+// or with our prefixes, expat for a document in another encoding, the quick tag scan),
+// before it deepens further; the limit follows TANKLOAD_MAX_XML_DEPTH.
+class TagCounter : public sheet::XmlTagScanner {
+ public:
+  TagCounter() : XmlTagScanner("test.xml") {}
+  int starts = 0;
+
+ protected:
+  void OnStart(const XmlName&, const Tag&) override { ++starts; }
+  void OnEnd(const XmlName&) override {}
+};
+
+TEST(XmlParser, NestingDeeperThanTheLimitIsRefused) {
+  const auto nested = [](std::size_t depth, const std::string& declaration) {
+    std::string xml = declaration;
+    for (std::size_t i = 0; i < depth; ++i) xml += "<a x=\"1\">";
+    for (std::size_t i = 0; i < depth; ++i) xml += "</a>";
+    return xml;
+  };
+  struct Limit {
+    const char* variable;  // nullptr: the default
+    std::size_t depth;
+  } limits[] = {{nullptr, 256}, {"8", 8}};
+  for (const auto& limit : limits) {
+    std::optional<sheet_test::ScopedEnv> env;
+    if (limit.variable) env.emplace("TANKLOAD_MAX_XML_DEPTH", limit.variable);
+    for (const std::string declaration : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"}) {
+      for (const auto prefixes : {XmlPrefixes::Expat, XmlPrefixes::Tracked, XmlPrefixes::Own}) {
+        SCOPED_TRACE(std::to_string(limit.depth) + " " + declaration + " prefixes " +
+                     std::to_string(static_cast<int>(prefixes)));
+        EXPECT_EQ(Parse(nested(limit.depth, declaration), prefixes, 0).error, "");
+        const Outcome deeper = Parse(nested(limit.depth + 1, declaration), prefixes, 7);
+        EXPECT_NE(deeper.error.find("test.xml"), std::string::npos) << deeper.error;
+        EXPECT_NE(deeper.error.find("limit of " + std::to_string(limit.depth) + " levels"),
+                  std::string::npos)
+            << deeper.error;
+        EXPECT_NE(deeper.error.find("TANKLOAD_MAX_XML_DEPTH"), std::string::npos);
+        EXPECT_EQ(deeper.events.size(), limit.depth);  // the start tags before the refusal
+      }
+    }
+    SCOPED_TRACE("tag scanner");
+    TagCounter fits;
+    const std::string xml = nested(limit.depth, "");
+    fits.Feed(xml.data(), xml.size());
+    fits.Finish();
+    EXPECT_FALSE(fits.Failed());
+    EXPECT_EQ(fits.starts, static_cast<int>(limit.depth));
+    TagCounter deeper;
+    const std::string deeperXml = nested(limit.depth + 1, "");
+    EXPECT_THROW(deeper.Feed(deeperXml.data(), deeperXml.size()), sheet::LimitError);
   }
 }
 
