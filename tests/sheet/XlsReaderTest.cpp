@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sheet/Workbook.h"
+#include "sheet/DateSerial.h"
 #include "sheet/XlsReader.h"
 
 namespace {
@@ -263,7 +264,7 @@ TEST(XlsReader, DateFormatCodes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(sheet::xls::IsDateFormatCode(c.code), c.date);
+    EXPECT_EQ(sheet::IsDateFormatCode(c.code), c.date);
   }
   struct Elapsed {
     const char* code;
@@ -275,13 +276,16 @@ TEST(XlsReader, DateFormatCodes) {
   };
   for (const Elapsed& c : durations) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(sheet::xls::IsElapsedTimeFormatCode(c.code), c.elapsed);
+    EXPECT_EQ(sheet::IsElapsedTimeFormatCode(c.code), c.elapsed);
   }
-  EXPECT_TRUE(sheet::xls::IsBuiltinDateFormat(14));
-  EXPECT_TRUE(sheet::xls::IsBuiltinDateFormat(22));
-  EXPECT_TRUE(sheet::xls::IsBuiltinDateFormat(47));
-  EXPECT_FALSE(sheet::xls::IsBuiltinDateFormat(4));
-  EXPECT_FALSE(sheet::xls::IsBuiltinDateFormat(49));
+  using sheet::FormatKind;
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(14), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(22), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(46), FormatKind::Duration);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(47), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(57), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(4), FormatKind::Number);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(49), FormatKind::Number);
 }
 
 // Inputs that once made the reader misbehave (kept from fuzzing) end in a value or a

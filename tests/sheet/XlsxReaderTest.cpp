@@ -107,28 +107,31 @@ TEST(XlsxReader, CellTypes) {
 
 TEST(XlsxReader, DateStylesInBothDateSystems) {
   // Every cell holds 45000.5; its style decides whether it is a date. In the 1904 system
-  // the same serial is 1462 days later.
+  // the same serial is 1462 days later; a duration is not moved.
+  enum Kind { kNumber, kDate, kDuration };
   struct Case {
     const char* reference;
     const char* why;
-    bool date;
+    Kind kind;
   };
   const Case cases[] = {
-      {"A1", "General", false},
-      {"B1", "built-in date and time (22)", true},
-      {"C1", "custom dd.mm.yyyy with escaped points", true},
-      {"D1", "colour brackets and an escaped minus", false},
-      {"E1", "a d inside a quoted literal", false},
-      {"F1", "elapsed hours [h]:mm", true},
-      {"G1", "locale bracket [$-419] and escaped text", false},
-      {"H1", "built-in id 14 redefined as 0.00", false},
-      {"I1", "built-in time mm:ss.0 (47)", true},
+      {"A1", "General", kNumber},
+      {"B1", "built-in date and time (22)", kDate},
+      {"C1", "custom dd.mm.yyyy with escaped points", kDate},
+      {"D1", "colour brackets and an escaped minus", kNumber},
+      {"E1", "a d inside a quoted literal", kNumber},
+      {"F1", "elapsed hours [h]:mm", kDuration},
+      {"G1", "locale bracket [$-419] and escaped text", kNumber},
+      {"H1", "built-in id 14 redefined as 0.00", kNumber},
+      {"I1", "built-in time mm:ss.0 (47)", kDate},
   };
   for (const bool date1904 : {false, true}) {
     const auto sink = ReadSheet(DataFile(date1904 ? "dates1904.xlsx" : "dates1900.xlsx"));
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.reference) + " " + c.why + (date1904 ? " (1904)" : " (1900)"));
-      const std::string expected = !c.date ? "n:45000.5" : (date1904 ? "d:46462.5" : "d:45000.5");
+      const std::string expected = c.kind == kNumber             ? "n:45000.5"
+                                   : c.kind == kDate && date1904 ? "d:46462.5"
+                                                                 : "d:45000.5";
       EXPECT_EQ(sink.At(c.reference), expected);
     }
   }
