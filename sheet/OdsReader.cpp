@@ -535,7 +535,7 @@ class OdsReader : public WorkbookReader {
     if (zip_.Contains(kManifest) &&
         zip_.ReadAll(kManifest, limits_.maxDecompressedPart).find("encryption-data") !=
             std::string::npos) {
-      throw WorkbookError("the spreadsheet is protected by a password and cannot be read");
+      throw EncryptedWorkbookError("the spreadsheet is protected by a password and cannot be read");
     }
     if (!zip_.Contains(kContent)) {
       throw WorkbookError("the file is not an OpenDocument spreadsheet: content.xml is missing");

@@ -212,6 +212,11 @@ bool LooksEncryptedPackage(const std::string& path) {
   return false;
 }
 
+std::string EncryptedMessage(const std::string& path) {
+  return "Encrypted workbook: " + path +
+         " is protected by a password; save it without one and try again";
+}
+
 }  // namespace
 
 std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback) {
@@ -256,15 +261,11 @@ std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const Read
   if (got == head.size() && head == kCompoundSignature) {
     try {
       return OpenXls(path, limits);
-    } catch (const WorkbookError& e) {
-      // A password-protected .xlsx comes as a compound file with an encrypted package;
-      // the .xls reader names a protected .xls in its own message.
-      if (LooksEncryptedPackage(path) ||
-          std::string_view(e.what()).find("encrypted") != std::string_view::npos) {
-        throw UnsupportedWorkbookError(
-            "Encrypted workbook: " + path +
-            " is protected by a password; save it without one and try again");
-      }
+    } catch (const EncryptedWorkbookError&) {
+      throw EncryptedWorkbookError(EncryptedMessage(path));
+    } catch (const WorkbookError&) {
+      // A password-protected .xlsx comes as a compound file with an encrypted package.
+      if (LooksEncryptedPackage(path)) throw EncryptedWorkbookError(EncryptedMessage(path));
       throw;
     }
   }

@@ -5,9 +5,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/Exception.h"
 
 namespace sheet {
 
@@ -33,9 +34,9 @@ class CellSink {
 
 // A file that is not a workbook of the reader's format, or is corrupt, truncated or
 // beyond the reader's limits. The message names the cause for the user.
-class WorkbookError : public std::runtime_error {
+class WorkbookError : public Exception {
  public:
-  using std::runtime_error::runtime_error;
+  using Exception::Exception;
 };
 
 // A workbook of a kind the readers do not handle: a binary workbook (.xlsb), an
@@ -44,6 +45,12 @@ class WorkbookError : public std::runtime_error {
 class UnsupportedWorkbookError : public WorkbookError {
  public:
   using WorkbookError::WorkbookError;
+};
+
+// A workbook protected by a password: its cells cannot be read without it.
+class EncryptedWorkbookError : public UnsupportedWorkbookError {
+ public:
+  using UnsupportedWorkbookError::UnsupportedWorkbookError;
 };
 
 class WorkbookReader {
@@ -107,7 +114,8 @@ std::unique_ptr<WorkbookReader> OpenXls(const std::string& path, const ReaderLim
 
 // Reader for a file by its content (zip with xl/workbook.xml or content.xml of an
 // OpenDocument spreadsheet, compound file with a Workbook stream); raises WorkbookError
-// for anything else, UnsupportedWorkbookError for the kinds named there.
+// for anything else, UnsupportedWorkbookError for the kinds named there (for a password-
+// protected workbook EncryptedWorkbookError).
 std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const ReaderLimits& = {});
 
 }  // namespace sheet

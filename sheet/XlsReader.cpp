@@ -305,7 +305,7 @@ class XlsWorkbook final : public WorkbookReader {
     std::optional<std::size_t> entry = file_.FindInRoot("Workbook");
     if (!entry || file_.Entries()[*entry].type != cfb::EntryType::Stream) {
       if (file_.FindInRoot("Book")) throw WorkbookError(kOldFormat);
-      if (file_.FindInRoot("EncryptedPackage")) throw WorkbookError(kEncrypted);
+      if (file_.FindInRoot("EncryptedPackage")) throw EncryptedWorkbookError(kEncrypted);
       throw WorkbookError("not an Excel workbook: the compound file holds no Workbook stream");
     }
     stream_ = std::make_unique<cfb::StreamReader>(file_.OpenStream(*entry));
@@ -349,7 +349,7 @@ void XlsWorkbook::ReadGlobals() {
       case kEof:
         return;
       case kFilePass:
-        throw WorkbookError(kEncrypted);
+        throw EncryptedWorkbookError(kEncrypted);
       case kDateMode:
         if (length >= 2) formats_.SetDate1904(U16(body) == 1);
         break;

@@ -123,3 +123,30 @@ TEST(OpenWorkbookTest, NamesTheCauseOfWhatItCannotRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A password-protected workbook of each format is told by its error type, not by the
+// words of its message; every workbook error is one of the platform's exceptions.
+TEST(OpenWorkbook, EncryptedWorkbooksOfEveryFormatHaveTheirOwnError) {
+  const std::string files[] = {
+      OwnDataDir() + "/encrypted.xlsx",
+      OwnDataDir() + "/xls/bad_encrypted.xls",
+      OwnDataDir() + "/ods/encrypted.ods",
+  };
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    EXPECT_THROW(sheet::OpenWorkbook(file), sheet::EncryptedWorkbookError);
+  }
+  const std::string notEncrypted = OwnDataDir() + "/xls/bad_no_workbook.xls";
+  try {
+    sheet::OpenWorkbook(notEncrypted);
+    ADD_FAILURE() << "opened";
+  } catch (const sheet::EncryptedWorkbookError& e) {
+    ADD_FAILURE() << "taken for encrypted: " << e.what();
+  } catch (const Exception& e) {
+    EXPECT_NE(dynamic_cast<const sheet::WorkbookError*>(&e), nullptr) << e.what();
+  }
+}
+
+}  // namespace
