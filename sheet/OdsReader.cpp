@@ -553,7 +553,7 @@ class OdsReader : public WorkbookReader {
       return;
     }
     SheetNamesHandler handler;
-    ParseXmlPart(zip_, kContent, limits_, handler, false, XmlPrefixes::Own);
+    ParseXmlPart(zip_, kContent, limits_, handler, false, XmlParserChoice::Own);
     names_ = std::move(handler.names);
   }
 
@@ -570,7 +570,7 @@ class OdsReader : public WorkbookReader {
     SheetHandler handler(index, sink, limits_);
     // content.xml is the largest part of a spreadsheet: our own reader is several times
     // quicker than expat.
-    ParseXmlPart(zip_, kContent, limits_, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, kContent, limits_, handler, true, XmlParserChoice::Own);
   }
 
  private:
@@ -583,7 +583,7 @@ class OdsReader : public WorkbookReader {
     std::vector<std::string> names;
     try {
       SheetHandler handler(0, *store, limits_, &names);
-      ParseXmlPart(zip_, kContent, limits_, handler, true, XmlPrefixes::Own);
+      ParseXmlPart(zip_, kContent, limits_, handler, true, XmlParserChoice::Own);
     } catch (const std::exception&) {
       return false;
     }

@@ -603,7 +603,7 @@ class XlsxReader : public WorkbookReader {
 
     if (!sharedStringsPart.empty() && zip_.Contains(sharedStringsPart)) {
       SharedStringsHandler handler(strings_, limits_);
-      ParseXmlPart(zip_, sharedStringsPart, limits_, handler, true, XmlPrefixes::Own);
+      ParseXmlPart(zip_, sharedStringsPart, limits_, handler, true, XmlParserChoice::Own);
     }
     if (!stylesPart.empty() && zip_.Contains(stylesPart)) {
       StylesHandler handler;
@@ -630,7 +630,7 @@ class XlsxReader : public WorkbookReader {
     }
     const SheetContext context{strings_, formats_, limits_};
     WorksheetHandler handler(context, sink);
-    ParseXmlPart(zip_, sheet.part, limits_, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, sheet.part, limits_, handler, true, XmlParserChoice::Own);
   }
 
  private:

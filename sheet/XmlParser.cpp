@@ -353,7 +353,7 @@ struct XmlStreamParser::Impl {
     static_cast<Impl*>(data)->Refuse("declares entities, which is not allowed");
   }
 
-  // --- The own reader (XmlPrefixes::Own) ---
+  // --- The own reader (XmlParserChoice::Own) ---
 
   enum class Reader : std::uint8_t { Expat, Undecided, Own };
   Reader reader = Reader::Expat;
@@ -995,11 +995,11 @@ struct XmlStreamParser::Impl {
 };
 
 XmlStreamParser::XmlStreamParser(XmlHandler& handler, std::string what, bool wantText,
-                                 XmlPrefixes prefixes, std::uint64_t maxDepth)
+                                 XmlParserChoice parser, std::uint64_t maxDepth)
     : impl_(new Impl(handler, std::move(what))) {
   impl_->maxDepth = maxDepth;
-  impl_->tracked = prefixes != XmlPrefixes::Expat;
-  if (prefixes == XmlPrefixes::Own) impl_->reader = Impl::Reader::Undecided;
+  impl_->tracked = parser != XmlParserChoice::Expat;
+  if (parser == XmlParserChoice::Own) impl_->reader = Impl::Reader::Undecided;
   impl_->parser =
       impl_->tracked ? XML_ParserCreate(nullptr) : XML_ParserCreateNS(nullptr, kSeparator);
   if (impl_->parser == nullptr) {
@@ -1067,8 +1067,8 @@ void XmlStreamParser::Finish() {
 }
 
 void ParseXmlPart(const ZipArchive& archive, std::string_view part, const ReaderLimits& limits,
-                  XmlHandler& handler, bool wantText, XmlPrefixes prefixes) {
-  XmlStreamParser parser(handler, std::string(part), wantText, prefixes, limits.maxXmlDepth);
+                  XmlHandler& handler, bool wantText, XmlParserChoice choice) {
+  XmlStreamParser parser(handler, std::string(part), wantText, choice, limits.maxXmlDepth);
   try {
     archive.Read(part, limits.maxDecompressedPart,
                  [&](const char* data, std::size_t size) { parser.Feed(data, size); });

@@ -161,12 +161,13 @@ class XmlNamespaceScope {
   mutable std::array<Resolved, kSlots> resolved_;
 };
 
-// Who resolves namespace prefixes: expat, or the parser itself from the xmlns attributes
-// (the same result for a well-formed document, and quicker for large ones). Own goes one
-// step further: a tokenizer of our own reads the document as well, several times quicker
-// than expat, with the same events and the same errors for what makes a document
-// well-formed; a document in another encoding than UTF-8 is left to expat.
-enum class XmlPrefixes : std::uint8_t { Expat, Tracked, Own };
+// Which parser reads a document. Expat: expat, resolving the namespace prefixes itself.
+// Tracked: expat, with the prefixes resolved by us from the xmlns attributes (the same
+// result for a well-formed document, and quicker for large ones). Own: a tokenizer of our own reads
+// the document as well, several times quicker than expat, with the same events and the same errors
+// for what makes a document well-formed; a document in another encoding than UTF-8 is left to
+// expat.
+enum class XmlParserChoice : std::uint8_t { Expat, Tracked, Own };
 
 // Value of the attribute `local` in namespace `ns`, or nullptr.
 const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
@@ -179,7 +180,7 @@ class XmlStreamParser {
   // `what` names the document in error messages (a part name). Elements nested deeper
   // than `maxDepth` are refused with a LimitError, by whichever reader reads them.
   XmlStreamParser(XmlHandler& handler, std::string what, bool wantText = true,
-                  XmlPrefixes prefixes = XmlPrefixes::Expat,
+                  XmlParserChoice parser = XmlParserChoice::Expat,
                   std::uint64_t maxDepth = ReaderLimits().maxXmlDepth);
   ~XmlStreamParser();
   XmlStreamParser(const XmlStreamParser&) = delete;
@@ -205,6 +206,6 @@ class XmlStreamParser {
 // nesting depth of `limits`.
 void ParseXmlPart(const ZipArchive& archive, std::string_view part, const ReaderLimits& limits,
                   XmlHandler& handler, bool wantText = true,
-                  XmlPrefixes prefixes = XmlPrefixes::Expat);
+                  XmlParserChoice parser = XmlParserChoice::Expat);
 
 }  // namespace sheet

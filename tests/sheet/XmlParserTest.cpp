@@ -16,7 +16,7 @@ namespace {
 using sheet::XmlAttribute;
 using sheet::XmlName;
 using sheet::XmlNs;
-using sheet::XmlPrefixes;
+using sheet::XmlParserChoice;
 
 std::string NsText(XmlNs ns) {
   switch (ns) {
@@ -79,7 +79,7 @@ struct Outcome {
 };
 
 // Parses `xml` handed over in pieces of `piece` bytes (all at once for 0).
-Outcome Parse(const std::string& xml, XmlPrefixes prefixes, std::size_t piece,
+Outcome Parse(const std::string& xml, XmlParserChoice prefixes, std::size_t piece,
               bool wantText = true) {
   Recorder recorder;
   Outcome outcome;
@@ -143,11 +143,11 @@ TEST(XmlParser, OwnReaderReportsWhatExpatReports) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome expected = Parse(c.xml, XmlPrefixes::Tracked, 0);
+    const Outcome expected = Parse(c.xml, XmlParserChoice::Tracked, 0);
     ASSERT_EQ(expected.error, "");
     for (const std::size_t piece : {0, 1, 2, 3, 7, 4096}) {
       SCOPED_TRACE(piece);
-      const Outcome own = Parse(c.xml, XmlPrefixes::Own, piece);
+      const Outcome own = Parse(c.xml, XmlParserChoice::Own, piece);
       EXPECT_EQ(own.error, "");
       EXPECT_EQ(own.events, expected.events);
     }
@@ -155,7 +155,7 @@ TEST(XmlParser, OwnReaderReportsWhatExpatReports) {
 }
 
 TEST(XmlParser, OwnReaderLeavesOutTextWhenNotWanted) {
-  const Outcome own = Parse("<a>x<b>y</b></a>", XmlPrefixes::Own, 0, false);
+  const Outcome own = Parse("<a>x<b>y</b></a>", XmlParserChoice::Own, 0, false);
   EXPECT_EQ(own.events, (std::vector<std::string>{"<a>", "<b>", "</b>", "</a>"}));
 }
 
@@ -202,11 +202,11 @@ TEST(XmlParser, OwnReaderRefusesWhatExpatRefuses) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome expected = Parse(c.xml, XmlPrefixes::Tracked, 0);
+    const Outcome expected = Parse(c.xml, XmlParserChoice::Tracked, 0);
     EXPECT_NE(expected.error.find(c.cause), std::string::npos) << expected.error;
     for (const std::size_t piece : {0, 1, 5}) {
       SCOPED_TRACE(piece);
-      const Outcome own = Parse(c.xml, XmlPrefixes::Own, piece);
+      const Outcome own = Parse(c.xml, XmlParserChoice::Own, piece);
       EXPECT_NE(own.error.find("the part test.xml is not well-formed XML (line "),
                 std::string::npos)
           << own.error;
@@ -216,7 +216,7 @@ TEST(XmlParser, OwnReaderRefusesWhatExpatRefuses) {
 }
 
 TEST(XmlParser, OwnReaderNamesTheLineOfAnError) {
-  const Outcome own = Parse("<a>\n<b>\r\n</c></a>", XmlPrefixes::Own, 2);
+  const Outcome own = Parse("<a>\n<b>\r\n</c></a>", XmlParserChoice::Own, 2);
   EXPECT_NE(own.error.find("(line 3, column 2): mismatched tag"), std::string::npos) << own.error;
 }
 
@@ -236,7 +236,7 @@ TEST(XmlParser, OwnReaderRefusesDocumentTypesAndHugeTags) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome own = Parse(c.xml, XmlPrefixes::Own, 64 * 1024);
+    const Outcome own = Parse(c.xml, XmlParserChoice::Own, 64 * 1024);
     EXPECT_NE(own.error.find(c.message), std::string::npos) << own.error;
   }
 }
@@ -269,7 +269,7 @@ TEST(XmlParser, NestingDeeperThanTheLimitIsRefused) {
     std::optional<sheet_test::ScopedEnv> env;
     if (limit.variable) env.emplace("TANKLOAD_MAX_XML_DEPTH", limit.variable);
     for (const std::string declaration : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"}) {
-      for (const auto prefixes : {XmlPrefixes::Expat, XmlPrefixes::Tracked, XmlPrefixes::Own}) {
+      for (const auto prefixes : {XmlParserChoice::Expat, XmlParserChoice::Tracked, XmlParserChoice::Own}) {
         SCOPED_TRACE(std::to_string(limit.depth) + " " + declaration + " prefixes " +
                      std::to_string(static_cast<int>(prefixes)));
         EXPECT_EQ(Parse(nested(limit.depth, declaration), prefixes, 0).error, "");
