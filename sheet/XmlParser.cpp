@@ -188,6 +188,36 @@ bool IsXmlChar(std::uint32_t cp) {
 
 }  // namespace
 
+XmlReference DecodeXmlReference(std::string_view name, std::string& out) {
+  if (name.empty() || name[0] != '#') {
+    static constexpr std::pair<std::string_view, char> kPredefined[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    for (const auto& [entity, c] : kPredefined) {
+      if (name == entity) {
+        out += c;
+        return XmlReference::Decoded;
+      }
+    }
+    return XmlReference::Undeclared;
+  }
+  const bool hex = name.size() > 1 && name[1] == 'x';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty()) return XmlReference::Malformed;
+  std::uint32_t cp = 0;
+  for (const char d : digits) {
+    int v = -1;
+    if (d >= '0' && d <= '9') v = d - '0';
+    if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+    if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+    if (v < 0) return XmlReference::Malformed;
+    cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
+    if (cp > 0x10FFFF) return XmlReference::BadCharacter;
+  }
+  if (!IsXmlChar(cp)) return XmlReference::BadCharacter;
+  AppendUtf8(out, cp);
+  return XmlReference::Decoded;
+}
+
 XmlNs ClassifyNamespace(std::string_view uri) {
   for (const auto& known : kNamespaces) {
     if (known.uri == uri) return known.ns;
@@ -713,35 +743,16 @@ struct XmlStreamParser::Impl {
     if (semicolon == nullptr) Malformed(XML_ERROR_INVALID_TOKEN, end);
     const std::size_t close = static_cast<std::size_t>(static_cast<const char*>(semicolon) - p);
     const std::string_view name(p + i + 1, close - i - 1);
-    if (!name.empty() && name[0] == '#') {
-      const bool hex = name.size() > 1 && name[1] == 'x';
-      const std::string_view digits = name.substr(hex ? 2 : 1);
-      if (digits.empty()) Malformed(XML_ERROR_INVALID_TOKEN, i);
-      std::uint32_t cp = 0;
-      for (const char d : digits) {
-        int v = -1;
-        if (d >= '0' && d <= '9') v = d - '0';
-        if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
-        if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-        if (v < 0) Malformed(XML_ERROR_INVALID_TOKEN, i);
-        cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-        if (cp > 0x10FFFF) Malformed(XML_ERROR_BAD_CHAR_REF, i);
-      }
-      if (!IsXmlChar(cp)) Malformed(XML_ERROR_BAD_CHAR_REF, i);
-      AppendUtf8(out, cp);
-    } else if (name == "lt") {
-      out += '<';
-    } else if (name == "gt") {
-      out += '>';
-    } else if (name == "amp") {
-      out += '&';
-    } else if (name == "quot") {
-      out += '"';
-    } else if (name == "apos") {
-      out += '\'';
-    } else {
-      if (name.empty() || NameEnd(i + 1, close) != close) Malformed(XML_ERROR_INVALID_TOKEN, i);
-      Malformed(XML_ERROR_UNDEFINED_ENTITY, i);
+    switch (DecodeXmlReference(name, out)) {
+      case XmlReference::Decoded:
+        break;
+      case XmlReference::Malformed:
+        Malformed(XML_ERROR_INVALID_TOKEN, i);
+      case XmlReference::BadCharacter:
+        Malformed(XML_ERROR_BAD_CHAR_REF, i);
+      case XmlReference::Undeclared:
+        if (name.empty() || NameEnd(i + 1, close) != close) Malformed(XML_ERROR_INVALID_TOKEN, i);
+        Malformed(XML_ERROR_UNDEFINED_ENTITY, i);
     }
     return close + 1;
   }

@@ -72,6 +72,14 @@ class XmlHandler {
 // normally.
 struct XmlStop {};
 
+// What became of a reference: decoded, no number where a character reference needs one,
+// a number that is no character of XML, or a name no document type declared.
+enum class XmlReference : std::uint8_t { Decoded, Malformed, BadCharacter, Undeclared };
+// Appends the character that the reference `name` (the text between '&' and ';': "amp",
+// "#x41", "#65") stands for to `out`. Only the predefined entities have names: the
+// parsers refuse document type declarations.
+XmlReference DecodeXmlReference(std::string_view name, std::string& out);
+
 // The namespace of a namespace name (URI).
 XmlNs ClassifyNamespace(std::string_view uri);
 

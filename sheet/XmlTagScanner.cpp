@@ -209,34 +209,9 @@ bool XmlTagScanner::Decode(std::string_view value, std::string& out) const {
     }
     const auto semicolon = value.find(';', i);
     if (semicolon == std::string_view::npos) return false;
-    const std::string_view entity = value.substr(i + 1, semicolon - i - 1);
-    if (entity == "amp") {
-      out += '&';
-    } else if (entity == "lt") {
-      out += '<';
-    } else if (entity == "gt") {
-      out += '>';
-    } else if (entity == "quot") {
-      out += '"';
-    } else if (entity == "apos") {
-      out += '\'';
-    } else if (entity.size() > 1 && entity[0] == '#') {
-      std::uint32_t cp = 0;
-      const bool hex = entity[1] == 'x';
-      const std::string_view digits = entity.substr(hex ? 2 : 1);
-      if (digits.empty() || digits.size() > 8) return false;
-      for (const char d : digits) {
-        int v = -1;
-        if (d >= '0' && d <= '9') v = d - '0';
-        if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
-        if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-        if (v < 0) return false;
-        cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-      }
-      if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-      AppendUtf8(out, cp);
-    } else {
-      return false;  // an entity only a document type could declare
+    // Anything but a decoded reference is left to the full parser to judge.
+    if (DecodeXmlReference(value.substr(i + 1, semicolon - i - 1), out) != XmlReference::Decoded) {
+      return false;
     }
     i = semicolon;
   }
