@@ -11,6 +11,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "platform/Ui.h"
 #include "sheet/Automation.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr char kApplicationClass[] = "Excel.Application";
 constexpr int kTabTextFormat = 20;
-
-bool IsExistingFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
 
 // True when `textPath` names the file at `workbookPath`: the same device and inode when
 // both can be looked up, otherwise the same absolute, normalised path. Letter case
@@ -97,7 +93,7 @@ std::string SaveSheetAsText(const std::string& workbookPathArg, const std::strin
   using sheet::OleGet;
 
   const std::string workbookPath = platform::Trim(workbookPathArg);
-  if (workbookPath.empty() || !sheet::IsExistingFile(workbookPath)) return "";
+  if (workbookPath.empty() || !platform::FileExists(workbookPath)) return "";
 
   std::string textPath = platform::Trim(textPathArg);
   if (textPath.empty()) textPath = sheet::DerivedTextPath(workbookPath);
