@@ -26,7 +26,6 @@ namespace {
 
 using sheet_test::FileNames;
 using sheet_test::HostileWorkbooksDir;
-using sheet_test::OwnDataDir;
 using sheet_test::ReadFile;
 using sheet_test::RecordingSink;
 using sheet_test::ScopedEnv;
@@ -133,8 +132,8 @@ TEST_F(ConversionLimitsTest, ValueBeyondTheLargestSheetNamesTheWorkbook) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     const std::string file(c.file);
-    const std::string message =
-        Convert(OwnDataDir() + "/" + file, file.substr(file.rfind('.') + 1));
+    const std::string message = Convert(testsupport::SourcePath("tests/sheet/data") + "/" + file,
+                                        file.substr(file.rfind('.') + 1));
     EXPECT_EQ(message.rfind(kSaveMessage, 0), 0u) << message;
     EXPECT_NE(message.find("The workbook " + book + " goes beyond a limit"), std::string::npos)
         << message;
@@ -149,7 +148,8 @@ TEST_F(ConversionLimitsTest, ValueBeyondTheLargestSheetNamesTheWorkbook) {
 // two bytes a character, so that characters and not bytes are counted; its XML parts
 // nest 5 levels (worksheet, sheetData, row, c, v) or more; an .xls workbook has no XML.
 TEST_F(ConversionLimitsTest, EachLimitFollowsItsVariable) {
-  const std::string expected = ReadFile(OwnDataDir() + "/tank_summary.expected.txt");
+  const std::string expected =
+      ReadFile(testsupport::SourcePath("tests/sheet/data") + "/tank_summary.expected.txt");
   ASSERT_FALSE(expected.empty());
   const std::size_t longest = LongestCell(expected);
   struct Case {
@@ -170,8 +170,9 @@ TEST_F(ConversionLimitsTest, EachLimitFollowsItsVariable) {
   for (const auto& c : cases) {
     for (const std::string format : {"xlsx", "ods", "xls"}) {
       SCOPED_TRACE(std::string(c.variable) + "=" + c.value + ", " + format);
-      ScopedEnv limit(c.variable, c.value);
-      const std::string message = Convert(OwnDataDir() + "/tank_summary." + format, format);
+      ScopedEnv limit(c.variable, c.value.c_str());
+      const std::string message =
+          Convert(testsupport::SourcePath("tests/sheet/data") + "/tank_summary." + format, format);
       if (format == "xls" ? c.xlsPasses : c.passes) {
         EXPECT_EQ(message, "");
         EXPECT_EQ(ReadFile(text), expected);
@@ -218,9 +219,11 @@ TEST(LimitFromEnvironmentTest, TakesOnlyAPositiveNumber) {
 // A workbook that cannot be read leaves the old text as it was: the new text replaces it
 // only once it has been written in full.
 TEST_F(ConversionLimitsTest, DamagedWorkbookLeavesTheOldText) {
-  std::string truncated = ReadFile(OwnDataDir() + "/tank_summary.xlsx");
+  std::string truncated =
+      ReadFile(testsupport::SourcePath("tests/sheet/data") + "/tank_summary.xlsx");
   truncated.resize(truncated.size() * 2 / 3);
-  std::string badSheet = ReadFile(OwnDataDir() + "/xlsx/malformed.xlsx");
+  std::string badSheet =
+      ReadFile(testsupport::SourcePath("tests/sheet/data") + "/xlsx/malformed.xlsx");
   struct Case {
     const char* name;
     std::string content;

@@ -20,14 +20,15 @@ using sheet::AutomationError;
 using sheet::OleCall;
 using sheet::OleGet;
 using sheet_test::Exists;
-using sheet_test::OwnDataDir;
 using sheet_test::ReadFile;
 using sheet_test::RecordingSink;
 using sheet_test::ScopedEnv;
 using sheet_test::TempDir;
 using sheet_test::WriteFile;
 
-std::string Fixture(const std::string& name) { return OwnDataDir() + "/" + name; }
+std::string Fixture(const std::string& name) {
+  return testsupport::SourcePath("tests/sheet/data") + "/" + name;
+}
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -147,7 +148,7 @@ TEST_F(EngineTest, UnsupportedWorkbookGoesThroughTheOfficeConverter) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScopedEnv office("TANKLOAD_SOFFICE", c.office);
+    ScopedEnv office("TANKLOAD_SOFFICE", c.office.c_str());
     const std::string book = Fixture("encrypted.xlsx");
     const std::string text = dir.File("out.txt");
     sink.messages.clear();

@@ -13,7 +13,6 @@
 
 namespace {
 
-using sheet_test::OwnDataDir;
 using sheet_test::TempDir;
 using sheet_test::WriteFile;
 using Members = std::vector<std::pair<std::string, std::string>>;
@@ -60,7 +59,7 @@ TEST(OpenWorkbookTest, RecognisesTheFormatByContentNotByName) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.File(c.misleadingName);
-    std::filesystem::copy_file(OwnDataDir() + "/" + c.fixture, path,
+    std::filesystem::copy_file(testsupport::SourcePath("tests/sheet/data") + "/" + c.fixture, path,
                                std::filesystem::copy_options::overwrite_existing);
     const auto reader = sheet::OpenWorkbook(path);
     ASSERT_NE(reader, nullptr);
@@ -108,7 +107,8 @@ TEST(OpenWorkbookTest, NamesTheCauseOfWhatItCannotRead) {
       {"empty file", empty, "is empty"},
       {"text file", text, "Not a workbook"},
       {"Excel 4 worksheet", biff4, "Excel 2.1-4.0"},
-      {"encrypted workbook", OwnDataDir() + "/encrypted.xlsx", "Encrypted workbook"},
+      {"encrypted workbook", testsupport::SourcePath("tests/sheet/data") + "/encrypted.xlsx",
+       "Encrypted workbook"},
       {"missing file", dir.File("absent.xlsx"), "Cannot read"},
   };
   for (const auto& c : cases) {
@@ -130,15 +130,16 @@ namespace {
 // words of its message; every workbook error is one of the platform's exceptions.
 TEST(OpenWorkbook, EncryptedWorkbooksOfEveryFormatHaveTheirOwnError) {
   const std::string files[] = {
-      OwnDataDir() + "/encrypted.xlsx",
-      OwnDataDir() + "/xls/bad_encrypted.xls",
-      OwnDataDir() + "/ods/encrypted.ods",
+      testsupport::SourcePath("tests/sheet/data") + "/encrypted.xlsx",
+      testsupport::SourcePath("tests/sheet/data") + "/xls/bad_encrypted.xls",
+      testsupport::SourcePath("tests/sheet/data") + "/ods/encrypted.ods",
   };
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_THROW(sheet::OpenWorkbook(file), sheet::EncryptedWorkbookError);
   }
-  const std::string notEncrypted = OwnDataDir() + "/xls/bad_no_workbook.xls";
+  const std::string notEncrypted =
+      testsupport::SourcePath("tests/sheet/data") + "/xls/bad_no_workbook.xls";
   try {
     sheet::OpenWorkbook(notEncrypted);
     ADD_FAILURE() << "opened";

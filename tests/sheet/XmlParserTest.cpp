@@ -269,7 +269,8 @@ TEST(XmlParser, NestingDeeperThanTheLimitIsRefused) {
     std::optional<sheet_test::ScopedEnv> env;
     if (limit.variable) env.emplace("TANKLOAD_MAX_XML_DEPTH", limit.variable);
     for (const std::string declaration : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"}) {
-      for (const auto prefixes : {XmlParserChoice::Expat, XmlParserChoice::Tracked, XmlParserChoice::Own}) {
+      for (const auto prefixes :
+           {XmlParserChoice::Expat, XmlParserChoice::Tracked, XmlParserChoice::Own}) {
         SCOPED_TRACE(std::to_string(limit.depth) + " " + declaration + " prefixes " +
                      std::to_string(static_cast<int>(prefixes)));
         EXPECT_EQ(Parse(nested(limit.depth, declaration), prefixes, 0).error, "");
