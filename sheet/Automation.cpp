@@ -143,7 +143,9 @@ std::string VariantToText(const Variant& value) {
   }
 }
 
-bool SameMemberName(const std::string& a, const char* b) { return platform::AsciiUpper(a) == platform::AsciiUpper(b); }
+bool SameMemberName(const std::string& a, const char* b) {
+  return platform::AsciiUpper(a) == platform::AsciiUpper(b);
+}
 
 AutomationError UnknownMember(const std::string& name) {
   return AutomationError("Unknown name: the object has no member \"" + name + "\"");
