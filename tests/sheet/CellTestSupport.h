@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,6 +85,36 @@ inline void ExpectCells(const CollectingSink& sink, const std::vector<CellCase>&
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reference);
     EXPECT_EQ(sink.At(c.reference), c.expected);
+  }
+}
+
+// A file that a reader must refuse with a WorkbookError.
+struct ReadErrorCase {
+  std::string name;
+  std::string path;
+  bool atOpen;          // the error must come from opening, not from reading a sheet
+  std::string message;  // a part of the message
+  sheet::ReaderLimits limits = {};
+};
+
+using OpenFunction = std::unique_ptr<sheet::WorkbookReader> (*)(const std::string&,
+                                                                const sheet::ReaderLimits&);
+
+// Opens each case's file with `open` and reads every sheet: each must end in its error.
+inline void ExpectReadErrors(OpenFunction open, const std::vector<ReadErrorCase>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      auto reader = open(c.path, c.limits);
+      EXPECT_FALSE(c.atOpen) << "opened";
+      for (std::size_t i = 0; i < reader->SheetNames().size(); ++i) {
+        CollectingSink sink;
+        reader->ReadSheet(i, sink);
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const sheet::WorkbookError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
   }
 }
 

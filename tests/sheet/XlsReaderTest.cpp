@@ -18,6 +18,7 @@
 #include "sheet/Workbook.h"
 #include "sheet/DateSerial.h"
 #include "sheet/XlsReader.h"
+#include "tests/sheet/CellTestSupport.h"
 
 namespace {
 
@@ -50,19 +51,6 @@ std::vector<Got> ReadSheet(const std::string& path, std::size_t index,
 }
 
 // Opens a workbook and reads all its sheets; returns the error message, if any.
-std::string ReadAllSheets(const std::string& path, const sheet::ReaderLimits& limits = {}) {
-  try {
-    auto book = sheet::OpenXls(path, limits);
-    for (std::size_t i = 0; i < book->SheetNames().size(); ++i) {
-      Collect sink;
-      book->ReadSheet(i, sink);
-    }
-  } catch (const sheet::WorkbookError& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // A cell as the tests state it: kind, then the number or the text.
 struct Expected {
   std::uint32_t row;
@@ -177,38 +165,30 @@ TEST(XlsReader, WorkbookStreamInTheMiniStream) {
 }
 
 TEST(XlsReader, DamagedOrUnsupportedFilesEndInAClearError) {
-  struct Case {
-    const char* file;
-    const char* expected;  // part of the message
-  };
-  const Case cases[] = {
-      {"bad_encrypted.xls", "the workbook is encrypted (password protected)"},
-      {"bad_biff5_bof.xls", "unsupported old Excel format"},
-      {"bad_book_stream.xls", "unsupported old Excel format"},
-      {"bad_biff4.xls", "unsupported old Excel format"},
-      {"bad_no_workbook.xls", "no Workbook stream"},
-      {"bad_not_cfb.xls", "no compound file signature"},
-      {"bad_record_past_end.xls", "runs past the end of the stream"},
-      {"bad_sst_index.xls", "refers to shared string 5"},
-      {"bad_sst_count.xls", "more than the reader's limit"},
-      {"bad_globals_truncated.xls", "truncated"},
-      {"bad_sheet_offset.xls", "is not where the workbook says"},
-      {"bad_chain_loop.xls", "visited twice"},
-      {"no_such_file.xls", "cannot open"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    std::string message = ReadAllSheets(kData + c.file);
-    EXPECT_NE(message.find(c.expected), std::string::npos) << "message: " << message;
-  }
+  cell_test::ExpectReadErrors(
+      sheet::OpenXls,
+      {
+          {"bad_encrypted.xls", kData + "bad_encrypted.xls", false,
+           "the workbook is encrypted (password protected)"},
+          {"bad_biff5_bof.xls", kData + "bad_biff5_bof.xls", false, "unsupported old Excel format"},
+          {"bad_book_stream.xls", kData + "bad_book_stream.xls", false,
+           "unsupported old Excel format"},
+          {"bad_biff4.xls", kData + "bad_biff4.xls", false, "unsupported old Excel format"},
+          {"bad_no_workbook.xls", kData + "bad_no_workbook.xls", false, "no Workbook stream"},
+          {"bad_not_cfb.xls", kData + "bad_not_cfb.xls", false, "no compound file signature"},
+          {"bad_record_past_end.xls", kData + "bad_record_past_end.xls", false,
+           "runs past the end of the stream"},
+          {"bad_sst_index.xls", kData + "bad_sst_index.xls", false, "refers to shared string 5"},
+          {"bad_sst_count.xls", kData + "bad_sst_count.xls", false, "more than the reader's limit"},
+          {"bad_globals_truncated.xls", kData + "bad_globals_truncated.xls", false, "truncated"},
+          {"bad_sheet_offset.xls", kData + "bad_sheet_offset.xls", false,
+           "is not where the workbook says"},
+          {"bad_chain_loop.xls", kData + "bad_chain_loop.xls", false, "visited twice"},
+          {"no_such_file.xls", kData + "no_such_file.xls", false, "cannot open"},
+      });
 }
 
 TEST(XlsReader, LimitsOfTheReaderAreErrors) {
-  struct Case {
-    const char* name;
-    sheet::ReaderLimits limits;
-    const char* expected;
-  };
   sheet::ReaderLimits fewStrings;
   fewStrings.maxSharedStrings = 5;
   sheet::ReaderLimits fewBytes;
@@ -217,17 +197,15 @@ TEST(XlsReader, LimitsOfTheReaderAreErrors) {
   fewRows.maxRows = 6;
   sheet::ReaderLimits fewColumns;
   fewColumns.maxColumns = 4;
-  const Case cases[] = {
-      {"string count", fewStrings, "string table has 10 entries"},
-      {"string bytes", fewBytes, "limit of 40 bytes"},
-      {"rows", fewRows, "limit of 6 rows"},
-      {"columns", fewColumns, "4 columns"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string message = ReadAllSheets(kData + "tank_summary_ru.xls", c.limits);
-    EXPECT_NE(message.find(c.expected), std::string::npos) << "message: " << message;
-  }
+  cell_test::ExpectReadErrors(
+      sheet::OpenXls,
+      {
+          {"string count", kData + "tank_summary_ru.xls", false, "string table has 10 entries",
+           fewStrings},
+          {"string bytes", kData + "tank_summary_ru.xls", false, "limit of 40 bytes", fewBytes},
+          {"rows", kData + "tank_summary_ru.xls", false, "limit of 6 rows", fewRows},
+          {"columns", kData + "tank_summary_ru.xls", false, "4 columns", fewColumns},
+      });
 }
 
 TEST(XlsReader, SheetNumberOutOfRange) {
