@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -114,6 +115,30 @@ inline void ExpectReadErrors(OpenFunction open, const std::vector<ReadErrorCase>
       ADD_FAILURE() << "no error";
     } catch (const sheet::WorkbookError& error) {
       EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+// Replays the inputs kept in fuzz/regressions/<reader>/ (inputs that once made a reader
+// misbehave): each must open and read, every sheet, or end in a WorkbookError; they run
+// under the sanitizers with the rest.
+inline void ReplayFuzzRegressions(OpenFunction open, const std::string& reader) {
+  const std::filesystem::path dir =
+      std::filesystem::path(TANKLOAD_SOURCE_DIR) / "fuzz" / "regressions" / reader;
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no regression inputs in " << dir;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    try {
+      auto book = open(entry.path().string(), {});
+      for (std::size_t i = 0; i < book->SheetNames().size(); ++i) {
+        CollectingSink sink;
+        try {
+          book->ReadSheet(i, sink);
+        } catch (const sheet::WorkbookError&) {
+        }
+      }
+    } catch (const sheet::WorkbookError&) {
     }
   }
 }

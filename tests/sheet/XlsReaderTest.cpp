@@ -268,26 +268,7 @@ TEST(XlsReader, DateFormatCodes) {
 
 // Inputs that once made the reader misbehave (kept from fuzzing) end in a value or a
 // WorkbookError, never a crash; they run under the sanitizers with the rest.
-TEST(XlsReader, FuzzRegressions) {
-  const std::filesystem::path dir =
-      std::filesystem::path(TANKLOAD_SOURCE_DIR) / "fuzz" / "regressions" / "xls";
-  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no regression inputs in " << dir;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    try {
-      auto book = sheet::xls::OpenXlsBytes(bytes);
-      for (std::size_t i = 0; i < book->SheetNames().size(); ++i) {
-        Collect sink;
-        book->ReadSheet(i, sink);
-      }
-    } catch (const sheet::WorkbookError&) {
-    }
-  }
-}
+TEST(XlsReader, FuzzRegressions) { cell_test::ReplayFuzzRegressions(sheet::OpenXls, "xls"); }
 
 // ---------------------------------------------------------------- real workbooks
 
