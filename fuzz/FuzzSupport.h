@@ -53,6 +53,7 @@ inline sheet::ReaderLimits Limits() {
   limits.maxDecompressedPart = 4u << 20;
   limits.maxSharedStrings = 1u << 16;
   limits.maxStringBytes = 4u << 20;
+  limits.maxTextBytes = 1u << 20;
   return limits;
 }
 

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 
@@ -12,34 +13,13 @@ namespace platform {
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86400000;
-// Day number of 1899-12-30 counted from 1970-01-01.
+// 1899-12-30 as a day of the system clock (counted from 1970-01-01).
 constexpr std::int64_t kEpochShift = -25569;
+// The Gregorian calendar repeats every 400 years, which are this many days.
+constexpr std::int64_t kDaysPer400Years = 146097;
 // Day numbers (days since 1899-12-30) of 0001-01-01 and 9999-12-31.
 constexpr std::int64_t kMinDay = -693593;
 constexpr std::int64_t kMaxDay = 2958465;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(y + (month <= 2));
-}
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -357,13 +337,38 @@ bool ParseTime(Cursor& cur, const TFormatSettings& fs, TDateTime& time) {
 
 }  // namespace
 
+// std::chrono's year holds -32767..32767 only; the 400-year cycle of the calendar brings
+// any year into 2000..2399 and back, so the chrono conversion serves every year.
+std::int64_t DaysFromCivil(const CivilDate& date) {
+  const std::int64_t cycles = (date.year >= 2000 ? date.year - 2000 : date.year - 2399) / 400;
+  const auto inCycle = static_cast<int>(date.year - cycles * 400);
+  const std::chrono::sys_days day{std::chrono::year{inCycle} / std::chrono::month{date.month} /
+                                  std::chrono::day{date.day}};
+  return static_cast<std::int64_t>(day.time_since_epoch().count()) + cycles * kDaysPer400Years -
+         kEpochShift;
+}
+
+CivilDate CivilFromDays(std::int64_t days) {
+  // Day 0 of the cycle is 2000-01-01 (10957 days after 1970-01-01).
+  constexpr std::int64_t k20000101 = 10957 - kEpochShift;
+  const std::int64_t fromCycleStart = days - k20000101;
+  const std::int64_t cycles =
+      (fromCycleStart >= 0 ? fromCycleStart : fromCycleStart - (kDaysPer400Years - 1)) /
+      kDaysPer400Years;
+  const std::chrono::sys_days day{
+      std::chrono::days{days - cycles * kDaysPer400Years + kEpochShift}};
+  const std::chrono::year_month_day ymd{day};
+  return {static_cast<int>(ymd.year()) + cycles * 400, static_cast<unsigned>(ymd.month()),
+          static_cast<unsigned>(ymd.day())};
+}
+
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > DaysInMonth(year, month)) {
     return false;
   }
   result = static_cast<double>(
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochShift);
+      DaysFromCivil({year, static_cast<unsigned>(month), static_cast<unsigned>(day)}));
   return true;
 }
 
@@ -393,7 +398,10 @@ bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& ho
     days += value < 0 ? -1 : 1;
   }
   if (days < kMinDay || days > kMaxDay) return false;
-  CivilFromDays(days + kEpochShift, year, month, day);
+  const CivilDate date = CivilFromDays(days);
+  year = static_cast<int>(date.year);
+  month = static_cast<int>(date.month);
+  day = static_cast<int>(date.day);
   hour = static_cast<int>(ms / 3600000);
   minute = static_cast<int>(ms / 60000 % 60);
   second = static_cast<int>(ms / 1000 % 60);

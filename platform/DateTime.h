@@ -2,6 +2,7 @@
 // TDateTime arithmetic (days since 1899-12-30, proleptic Gregorian calendar) and its
 // text forms by the regional settings.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,18 @@
 #include "platform/Variant.h"
 
 namespace platform {
+
+// A date of the proleptic Gregorian calendar. The year may lie outside 1..9999.
+struct CivilDate {
+  std::int64_t year = 1899;
+  unsigned month = 12;
+  unsigned day = 30;
+};
+
+// Days from 1899-12-30 (day 0 of TDateTime) to a valid date, and back. The one calendar
+// computation of the program: TDateTime, workbook dates and database date texts use it.
+std::int64_t DaysFromCivil(const CivilDate& date);
+CivilDate CivilFromDays(std::int64_t days);
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);

@@ -3,20 +3,13 @@
 #include <cmath>
 #include <map>
 
+#include "platform/Ascii.h"
 #include "platform/NumberFormat.h"
 #include "platform/Text.h"
 #include "sheet/Engine.h"
 
 namespace sheet {
 namespace {
-
-std::string AsciiUpper(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
-}
 
 std::map<std::string, std::shared_ptr<AutomationClass>>& Registry() {
   static std::map<std::string, std::shared_ptr<AutomationClass>> registry;
@@ -40,16 +33,16 @@ AutomationObject& RequireObject(const Variant& object, const std::string& member
 
 std::shared_ptr<AutomationClass> RegisterAutomationClass(const std::string& name,
                                                          std::shared_ptr<AutomationClass> cls) {
-  auto& slot = Registry()[AsciiUpper(name)];
+  auto& slot = Registry()[platform::AsciiUpper(name)];
   auto previous = std::move(slot);
   slot = std::move(cls);
-  if (!slot) Registry().erase(AsciiUpper(name));
+  if (!slot) Registry().erase(platform::AsciiUpper(name));
   return previous;
 }
 
 std::shared_ptr<AutomationClass> UnregisterAutomationClass(const std::string& name) {
   auto& registry = Registry();
-  auto it = registry.find(AsciiUpper(name));
+  auto it = registry.find(platform::AsciiUpper(name));
   if (it == registry.end()) return nullptr;
   auto previous = std::move(it->second);
   registry.erase(it);
@@ -58,7 +51,7 @@ std::shared_ptr<AutomationClass> UnregisterAutomationClass(const std::string& na
 
 std::shared_ptr<AutomationClass> FindAutomationClass(const std::string& name) {
   auto& registry = Registry();
-  auto it = registry.find(AsciiUpper(name));
+  auto it = registry.find(platform::AsciiUpper(name));
   if (it != registry.end()) return it->second;
   if (SameMemberName(name, kNativeEngineClassName)) return NativeEngineClass();
   return nullptr;
@@ -150,7 +143,9 @@ std::string VariantToText(const Variant& value) {
   }
 }
 
-bool SameMemberName(const std::string& a, const char* b) { return AsciiUpper(a) == AsciiUpper(b); }
+bool SameMemberName(const std::string& a, const char* b) {
+  return platform::AsciiUpper(a) == platform::AsciiUpper(b);
+}
 
 AutomationError UnknownMember(const std::string& name) {
   return AutomationError("Unknown name: the object has no member \"" + name + "\"");

@@ -131,6 +131,12 @@ std::string ConvertWithOffice(const std::string& office, const std::string& path
   return "";
 }
 
+// A limit's message names the workbook in which it was reached.
+[[noreturn]] void ThrowLimitOf(const std::string& path, const LimitError& e) {
+  throw AutomationError("The workbook " + path +
+                        " goes beyond a limit of the conversion: " + e.what());
+}
+
 // One open workbook. The reader is made when the worksheets are first asked for.
 struct Book {
   std::string path;
@@ -147,6 +153,8 @@ struct Book {
         opened = OpenWorkbook(path);
       } catch (const UnsupportedWorkbookError& e) {
         opened = OpenThroughOffice(e);
+      } catch (const LimitError& e) {
+        ThrowLimitOf(path, e);
       }
       sheetNames = opened->SheetNames();
       reader = std::move(opened);
@@ -246,7 +254,12 @@ class WorksheetObject : public AutomationObject {
           throw AutomationError("SaveAs: file format " + std::to_string(format) +
                                 " is not supported; the engine writes tab-separated text (20)");
         }
-        WriteSheetAsText(book_->Reader(), index_, path);
+        WorkbookReader& reader = book_->Reader();
+        try {
+          WriteSheetAsText(reader, index_, path);
+        } catch (const LimitError& e) {
+          ThrowLimitOf(book_->path, e);
+        }
         return Variant();
       });
     }

@@ -98,7 +98,8 @@ class SheetNamesHandler : public XmlHandler {
 // The same, over the quick tag scan.
 class SheetNamesScanner : public XmlTagScanner {
  public:
-  SheetNamesScanner() : XmlTagScanner(std::string(kContent)) {}
+  explicit SheetNamesScanner(std::uint64_t maxDepth)
+      : XmlTagScanner(std::string(kContent), maxDepth) {}
   std::vector<std::string> names;
 
  protected:
@@ -141,6 +142,7 @@ class SheetHandler : public XmlHandler {
       rowRepeat_ = RepeatCount(TableAttr(attributes, "number-rows-repeated"));
       column_ = 0;
       rowCount_ = 0;
+      rowText_ = 0;
     } else if (inRow_ && (name.Is(XmlNs::Table, "table-cell") ||
                           name.Is(XmlNs::Table, "covered-table-cell"))) {
       StartCell(name, attributes);
@@ -292,11 +294,10 @@ class SheetHandler : public XmlHandler {
     }
   }
 
+  // The text grows up to four bytes per character a cell may hold; the exact count of
+  // characters is checked as the cell is written.
   void CheckLength(std::size_t size) const {
-    if (size > limits_.maxStringBytes) {
-      throw WorkbookError("a cell's text is longer than the limit of " +
-                          std::to_string(limits_.maxStringBytes) + " bytes");
-    }
+    if (size > limits_.MaxCellBytes()) ThrowCellTooLong("a cell's text", limits_.maxCellChars);
   }
 
   void Append(std::string_view text) {
@@ -330,21 +331,21 @@ class SheetHandler : public XmlHandler {
       return;
     }
     if (column_ + cellRepeat_ > limits_.maxColumns) {
-      throw WorkbookError("the sheet has a value beyond the limit of " +
-                          std::to_string(limits_.maxColumns) + " columns");
+      throw LimitError("the sheet has a value beyond the limit of " +
+                       std::to_string(limits_.maxColumns) + " columns");
     }
+    // A repeated cell is kept once and expanded as the row is delivered. The cells of
+    // earlier rows are reused, and with them the room of their texts.
+    const bool text = cell_.kind == Cell::Kind::Text || cell_.kind == Cell::Kind::Error;
+    rowText_ =
+        SaturatingAdd(rowText_, SaturatingMultiply(text ? cell_.text.size() : 1, cellRepeat_));
+    if (rowText_ > limits_.maxTextBytes) ThrowTooMuchText(limits_.maxTextBytes);
     CountRepeated(cellRepeat_ - 1);
-    for (std::uint64_t k = 0; k < cellRepeat_; ++k) {
-      // The cells of earlier rows are reused, and with them the room of their texts.
-      const auto column = static_cast<std::uint32_t>(column_ + k);
-      if (rowCount_ < rowCells_.size()) {
-        rowCells_[rowCount_].first = column;
-        rowCells_[rowCount_].second = cell_;
-      } else {
-        rowCells_.emplace_back(column, cell_);
-      }
-      ++rowCount_;
-    }
+    if (rowCount_ == rowCells_.size()) rowCells_.emplace_back();
+    RepeatedCell& kept = rowCells_[rowCount_++];
+    kept.column = static_cast<std::uint32_t>(column_);
+    kept.repeat = static_cast<std::uint32_t>(cellRepeat_);
+    kept.cell = cell_;
     column_ += cellRepeat_;
   }
 
@@ -354,20 +355,38 @@ class SheetHandler : public XmlHandler {
       return;
     }
     if (row_ + rowRepeat_ > limits_.maxRows) {
-      throw WorkbookError("the sheet has a value beyond the limit of " +
-                          std::to_string(limits_.maxRows) + " rows");
+      throw LimitError("the sheet has a value beyond the limit of " +
+                       std::to_string(limits_.maxRows) + " rows");
     }
-    CountRepeated((rowRepeat_ - 1) * rowCount_);
+    // The text the repetitions will make, counted in full before any of it is delivered:
+    // a lower bound of what the sheet's text takes, so that a file asking for far more
+    // than the limit is refused at once rather than after the limit has been written.
+    std::uint64_t cells = 0;
+    for (std::size_t i = 0; i < rowCount_; ++i) cells += rowCells_[i].repeat;
+    CountRepeated(SaturatingMultiply(rowRepeat_ - 1, cells));
+    sheetText_ = SaturatingAdd(sheetText_, SaturatingMultiply(rowText_, rowRepeat_));
+    rowText_ = 0;
+    if (sheetText_ > limits_.maxTextBytes) ThrowTooMuchText(limits_.maxTextBytes);
     for (std::uint64_t r = 0; r < rowRepeat_; ++r) {
       for (std::size_t i = 0; i < rowCount_; ++i) {
-        sink_.OnCell(static_cast<std::uint32_t>(row_ + r), rowCells_[i].first, rowCells_[i].second);
+        const RepeatedCell& kept = rowCells_[i];
+        for (std::uint32_t k = 0; k < kept.repeat; ++k) {
+          sink_.OnCell(static_cast<std::uint32_t>(row_ + r), kept.column + k, kept.cell);
+        }
       }
     }
     row_ += rowRepeat_;
   }
 
+  static std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+  }
+  static std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+  }
+
   void CountRepeated(std::uint64_t cells) {
-    repeated_ += cells;
+    repeated_ = SaturatingAdd(repeated_, cells);
     if (repeated_ > kMaxRepeatedCells) {
       throw WorkbookError("the sheet repeats its cells more than " +
                           std::to_string(kMaxRepeatedCells) + " times");
@@ -397,8 +416,15 @@ class SheetHandler : public XmlHandler {
   std::optional<std::string> stringValue_;
   std::string text_;
   Cell cell_;
-  std::vector<std::pair<std::uint32_t, Cell>> rowCells_;
-  std::size_t rowCount_ = 0;  // cells of the current row in rowCells_
+  struct RepeatedCell {
+    std::uint32_t column = 0;  // the first of the cell's columns
+    std::uint32_t repeat = 1;
+    Cell cell;
+  };
+  std::vector<RepeatedCell> rowCells_;
+  std::size_t rowCount_ = 0;     // cells of the current row in rowCells_
+  std::uint64_t rowText_ = 0;    // text bytes of the current row, repetitions included
+  std::uint64_t sheetText_ = 0;  // the same for the rows delivered so far
 };
 
 // The cells of one sheet kept in memory in a compact form, up to a budget: the first
@@ -509,7 +535,7 @@ class OdsReader : public WorkbookReader {
     if (zip_.Contains(kManifest) &&
         zip_.ReadAll(kManifest, limits_.maxDecompressedPart).find("encryption-data") !=
             std::string::npos) {
-      throw WorkbookError("the spreadsheet is protected by a password and cannot be read");
+      throw EncryptedWorkbookError("the spreadsheet is protected by a password and cannot be read");
     }
     if (!zip_.Contains(kContent)) {
       throw WorkbookError("the file is not an OpenDocument spreadsheet: content.xml is missing");
@@ -518,7 +544,7 @@ class OdsReader : public WorkbookReader {
     // Otherwise the sheet names are listed by a quick scan of the tags, and each sheet is
     // read when asked for, which names what is wrong with it at that point. A document
     // the scan cannot follow gets the full parse now, which names its faults at once.
-    SheetNamesScanner scanner;
+    SheetNamesScanner scanner(limits_.maxXmlDepth);
     zip_.Read(kContent, limits_.maxDecompressedPart,
               [&](const char* data, std::size_t size) { scanner.Feed(data, size); });
     scanner.Finish();
@@ -527,7 +553,7 @@ class OdsReader : public WorkbookReader {
       return;
     }
     SheetNamesHandler handler;
-    ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, false, XmlPrefixes::Own);
+    ParseXmlPart(zip_, kContent, limits_, handler, false, XmlParserChoice::Own);
     names_ = std::move(handler.names);
   }
 
@@ -544,7 +570,7 @@ class OdsReader : public WorkbookReader {
     SheetHandler handler(index, sink, limits_);
     // content.xml is the largest part of a spreadsheet: our own reader is several times
     // quicker than expat.
-    ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, kContent, limits_, handler, true, XmlParserChoice::Own);
   }
 
  private:
@@ -557,7 +583,7 @@ class OdsReader : public WorkbookReader {
     std::vector<std::string> names;
     try {
       SheetHandler handler(0, *store, limits_, &names);
-      ParseXmlPart(zip_, kContent, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+      ParseXmlPart(zip_, kContent, limits_, handler, true, XmlParserChoice::Own);
     } catch (const std::exception&) {
       return false;
     }

@@ -16,6 +16,7 @@
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/NumberFormat.h"
+#include "platform/TempFiles.h"
 
 namespace sheet {
 namespace {
@@ -181,6 +182,30 @@ bool ShowsEmpty(const Cell& cell) {
          ((cell.kind == Cell::Kind::Text || cell.kind == Cell::Kind::Error) && cell.text.empty());
 }
 
+// Characters of a text in UTF-8: the bytes that do not continue a sequence.
+std::uint64_t CountCharacters(std::string_view text) {
+  std::uint64_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+std::string CellName(std::uint32_t row, std::uint32_t column) {
+  std::string letters;
+  for (std::uint64_t n = std::uint64_t{column} + 1; n > 0; n = (n - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  }
+  return letters + std::to_string(std::uint64_t{row} + 1);
+}
+
+void CheckCellLength(std::uint32_t row, std::uint32_t column, const Cell& cell,
+                     const ReaderLimits& limits) {
+  if (cell.kind != Cell::Kind::Text && cell.kind != Cell::Kind::Error) return;
+  if (cell.text.size() <= limits.maxCellChars) return;  // fewer characters than bytes
+  if (CountCharacters(cell.text) > limits.maxCellChars) {
+    ThrowCellTooLong("the text of cell " + CellName(row, column), limits.maxCellChars);
+  }
+}
+
 // The output file: written through a buffer into a temporary file beside the target,
 // renamed over the target by Commit() and removed otherwise. Write errors are recorded
 // rather than thrown, because the writer runs inside the readers' parser callbacks.
@@ -193,10 +218,13 @@ class OutputFile {
       temp_.clear();
       throw EFileError("Cannot create the text file " + path + ": " + std::strerror(errno));
     }
+    // An interrupted conversion leaves no temporary file behind.
+    registration_.Reset(temp_);
     buffer_.reserve(kBufferSize);
   }
   ~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
+    registration_.Release();
     if (!temp_.empty()) ::unlink(temp_.c_str());
   }
   OutputFile(const OutputFile&) = delete;
@@ -226,7 +254,10 @@ class OutputFile {
     }
     if (error_ == 0 && ::close(fd_) != 0) error_ = errno;
     fd_ = -1;
-    if (error_ == 0 && ::rename(temp_.c_str(), path_.c_str()) != 0) error_ = errno;
+    if (error_ == 0) {
+      registration_.Release();
+      if (::rename(temp_.c_str(), path_.c_str()) != 0) error_ = errno;
+    }
     if (error_ != 0) {
       throw EFileError("Cannot write the text file " + path_ + ": " + std::strerror(error_));
     }
@@ -251,6 +282,7 @@ class OutputFile {
 
   std::string path_;
   std::string temp_;
+  platform::ScopedTempFile registration_;
   int fd_ = -1;
   int error_ = 0;
   std::string buffer_;
@@ -263,22 +295,24 @@ class OutputFile {
 // row come in ascending columns, as they do from every writer seen, the line is built
 // as they arrive; a cell for an earlier or the same column turns the row into separate
 // cells until it ends.
+//
+// The limits of one cell's characters and of the whole text are checked as each cell
+// arrives, before its line is written, and raise LimitError.
 class RowWriter : public CellSink {
  public:
-  static inline const ReaderLimits kLimits{};
-
-  explicit RowWriter(OutputFile& out) : out_(out) {}
+  RowWriter(OutputFile& out, const ReaderLimits& limits) : out_(out), limits_(limits) {}
 
   bool outOfOrder = false;
   bool outOfRange = false;
 
   void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
     if (outOfOrder || outOfRange) return;
-    if (row >= kLimits.maxRows || column >= kLimits.maxColumns) {
+    if (row >= limits_.maxRows || column >= limits_.maxColumns) {
       outOfRange = true;
       return;
     }
     if (ShowsEmpty(cell)) return;
+    CheckCellLength(row, column, cell, limits_);
     if (!haveRow_ || row != row_) {
       if (haveRow_ && row < row_) {
         outOfOrder = true;
@@ -289,15 +323,24 @@ class RowWriter : public CellSink {
       row_ = row;
     }
     if (!split_ && column >= columns_) {
+      const std::size_t before = line_.size();
       line_.append(column - columns_ + (columns_ == 0 ? 0 : 1), '\t');
       AppendCellText(line_, cell);
+      lineBytes_ += line_.size() - before;
       columns_ = column + 1;
+      CheckTotal();
       return;
     }
     if (!split_) Split();
-    if (column >= cells_.size()) cells_.resize(std::size_t{column} + 1);
+    if (column >= cells_.size()) {
+      lineBytes_ += std::size_t{column} + 1 - cells_.size();  // the tabs before it
+      cells_.resize(std::size_t{column} + 1);
+    }
+    lineBytes_ -= cells_[column].size();
     cells_[column].clear();
     AppendCellText(cells_[column], cell);
+    lineBytes_ += cells_[column].size();
+    CheckTotal();
   }
 
   void Finish() { FlushRow(); }
@@ -316,8 +359,19 @@ class RowWriter : public CellSink {
     }
   }
 
+  // The text written so far, the empty lines before the current row and the row itself
+  // stay within the limit of the whole text.
+  void CheckTotal() const {
+    const std::uint64_t emptyLines = 2 * (row_ - nextRow_);
+    if (written_ + emptyLines + lineBytes_ + 2 > limits_.maxTextBytes) {
+      ThrowTooMuchText(limits_.maxTextBytes);
+    }
+  }
+
   void FlushRow() {
     if (!haveRow_) return;
+    written_ += 2 * (row_ - nextRow_) + lineBytes_ + 2;
+    lineBytes_ = 0;
     for (; nextRow_ < row_; ++nextRow_) out_.Write("\r\n");
     if (split_) {
       std::size_t used = cells_.size();
@@ -339,6 +393,9 @@ class RowWriter : public CellSink {
   }
 
   OutputFile& out_;
+  const ReaderLimits& limits_;
+  std::uint64_t written_ = 0;    // bytes of the lines written
+  std::uint64_t lineBytes_ = 0;  // bytes of the current row's line, without its break
   bool haveRow_ = false;
   bool split_ = false;
   std::uint32_t row_ = 0;
@@ -349,18 +406,36 @@ class RowWriter : public CellSink {
 };
 
 // Collects a whole sheet in row-major order, for readers that deliver rows out of order.
+// It holds no more text than the limit of the whole text allows (each cell writes at
+// least one byte besides its text), and no more than kMaxCells cells.
 class SortingSink : public CellSink {
  public:
+  static constexpr std::size_t kMaxCells = 4u << 20;
+
+  explicit SortingSink(const ReaderLimits& limits) : limits_(limits) {}
+
   void OnCell(std::uint32_t row, std::uint32_t column, const Cell& cell) override {
+    if (ShowsEmpty(cell)) return;
+    CheckCellLength(row, column, cell, limits_);
+    text_ += 1 + cell.text.size();
+    if (text_ > limits_.maxTextBytes) ThrowTooMuchText(limits_.maxTextBytes);
     cells[{row, column}] = cell;
+    if (cells.size() > kMaxCells) {
+      throw LimitError("the sheet lists its rows out of order, and has more than " +
+                       std::to_string(kMaxCells) + " cells to put in order");
+    }
   }
   std::map<std::pair<std::uint32_t, std::uint32_t>, Cell> cells;
+
+ private:
+  const ReaderLimits& limits_;
+  std::uint64_t text_ = 0;
 };
 
-void CheckRange(const RowWriter& rows) {
+void CheckRange(const RowWriter& rows, const ReaderLimits& limits) {
   if (rows.outOfRange) {
-    throw WorkbookError("The sheet goes beyond " + std::to_string(RowWriter::kLimits.maxRows) +
-                        " rows or " + std::to_string(RowWriter::kLimits.maxColumns) + " columns");
+    throw LimitError("The sheet goes beyond " + std::to_string(limits.maxRows) + " rows or " +
+                     std::to_string(limits.maxColumns) + " columns");
   }
 }
 
@@ -372,24 +447,26 @@ std::string CellText(const Cell& cell) {
   return text;
 }
 
-void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path) {
+void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path,
+                      const ReaderLimits& limits) {
   OutputFile out(path);
   {
-    RowWriter rows(out);
+    RowWriter rows(out, limits);
     reader.ReadSheet(index, rows);
-    CheckRange(rows);
+    CheckRange(rows, limits);
     if (!rows.outOfOrder) {
       rows.Finish();
       out.Commit();
       return;
     }
   }
-  SortingSink sorted;
+  SortingSink sorted(limits);
   reader.ReadSheet(index, sorted);
   out.Rewind();
-  RowWriter rows(out);
+  RowWriter rows(out, limits);
   for (const auto& [position, cell] : sorted.cells)
     rows.OnCell(position.first, position.second, cell);
+  CheckRange(rows, limits);
   rows.Finish();
   out.Commit();
 }

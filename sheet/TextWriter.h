@@ -27,9 +27,14 @@ std::string CellText(const Cell& cell);
 // the text goes to a temporary file in the same directory that is renamed over `path`
 // at the end and removed on any failure. Memory stays bounded by one row as long as the
 // reader delivers rows in order; a reader that goes back to an earlier row makes the
-// writer read the sheet a second time and sort it in memory. Raises EFileError when the
-// file cannot be written, WorkbookError for a cell beyond the largest sheet
-// (ReaderLimits), and passes the reader's errors on.
-void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path);
+// writer read the sheet a second time and sort it in memory, within the limit of the
+// whole text. Raises EFileError when the file cannot be written, WorkbookError for a
+// cell beyond the largest sheet, LimitError for a cell's text longer than
+// `limits.maxCellChars` characters or a text larger than `limits.maxTextBytes` (both
+// checked before the line that would pass them is written), and passes the reader's
+// errors on. While the temporary file exists it is registered for removal on SIGINT
+// and SIGTERM.
+void WriteSheetAsText(WorkbookReader& reader, std::size_t index, const std::string& path,
+                      const ReaderLimits& limits = {});
 
 }  // namespace sheet

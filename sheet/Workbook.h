@@ -5,9 +5,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/Exception.h"
 
 namespace sheet {
 
@@ -33,9 +34,9 @@ class CellSink {
 
 // A file that is not a workbook of the reader's format, or is corrupt, truncated or
 // beyond the reader's limits. The message names the cause for the user.
-class WorkbookError : public std::runtime_error {
+class WorkbookError : public Exception {
  public:
-  using std::runtime_error::runtime_error;
+  using Exception::Exception;
 };
 
 // A workbook of a kind the readers do not handle: a binary workbook (.xlsb), an
@@ -44,6 +45,12 @@ class WorkbookError : public std::runtime_error {
 class UnsupportedWorkbookError : public WorkbookError {
  public:
   using WorkbookError::WorkbookError;
+};
+
+// A workbook protected by a password: its cells cannot be read without it.
+class EncryptedWorkbookError : public UnsupportedWorkbookError {
+ public:
+  using UnsupportedWorkbookError::UnsupportedWorkbookError;
 };
 
 class WorkbookReader {
@@ -55,14 +62,51 @@ class WorkbookReader {
   virtual void ReadSheet(std::size_t index, CellSink& sink) = 0;
 };
 
-// Limits that keep a hostile file from exhausting memory or time.
+// A file that asks for more than a limit of the conversion allows (ReaderLimits): the
+// message names the limit and the environment variable that sets it.
+class LimitError : public WorkbookError {
+ public:
+  using WorkbookError::WorkbookError;
+};
+
+// The value of the environment variable `name` when it holds a positive decimal number
+// (at most 2^48), else `fallback`.
+std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback);
+
+// Limits that keep a hostile file from exhausting memory or time. Three of them can be
+// set through the environment; a value that is no positive number keeps the default:
+//
+//   TANKLOAD_MAX_CELL_CHARS  characters in the text of one cell (default 32767, the
+//                            spreadsheet application's own limit)
+//   TANKLOAD_MAX_XML_DEPTH   nesting depth of elements in an XML part (default 256)
+//   TANKLOAD_MAX_TEXT_BYTES  bytes of text one conversion writes (default 1 GiB);
+//                            repeated cells and rows and reused strings count in full
+//
+// Memory while reading stays bounded by these limits: a cell's text is refused while it
+// grows past four bytes per allowed character, repeated cells are expanded only as they
+// are delivered, and nesting is refused before it deepens.
 struct ReaderLimits {
+  static constexpr std::uint64_t kDefaultCellChars = 32767;
+  static constexpr std::uint64_t kDefaultXmlDepth = 256;
+  static constexpr std::uint64_t kDefaultTextBytes = 1ull << 30;
+
   std::uint64_t maxDecompressedPart = 512ull << 20;  // one zip member
   std::uint64_t maxSharedStrings = 16ull << 20;      // entries
   std::uint64_t maxStringBytes = 256ull << 20;       // all shared strings together
   std::uint32_t maxRows = 1048576;
   std::uint32_t maxColumns = 16384;
+  std::uint64_t maxCellChars = LimitFromEnvironment("TANKLOAD_MAX_CELL_CHARS", kDefaultCellChars);
+  std::uint64_t maxXmlDepth = LimitFromEnvironment("TANKLOAD_MAX_XML_DEPTH", kDefaultXmlDepth);
+  std::uint64_t maxTextBytes = LimitFromEnvironment("TANKLOAD_MAX_TEXT_BYTES", kDefaultTextBytes);
+
+  // Bytes of one cell's text in UTF-8 at most, while it is being read.
+  std::uint64_t MaxCellBytes() const { return maxCellChars * 4; }
 };
+
+// The messages of the limits, for the reader or writer that finds one passed.
+[[noreturn]] void ThrowCellTooLong(const std::string& where, std::uint64_t limitChars);
+[[noreturn]] void ThrowTooDeep(const std::string& part, std::uint64_t limit);
+[[noreturn]] void ThrowTooMuchText(std::uint64_t limit);
 
 std::unique_ptr<WorkbookReader> OpenXlsx(const std::string& path, const ReaderLimits& = {});
 std::unique_ptr<WorkbookReader> OpenOds(const std::string& path, const ReaderLimits& = {});
@@ -70,7 +114,8 @@ std::unique_ptr<WorkbookReader> OpenXls(const std::string& path, const ReaderLim
 
 // Reader for a file by its content (zip with xl/workbook.xml or content.xml of an
 // OpenDocument spreadsheet, compound file with a Workbook stream); raises WorkbookError
-// for anything else, UnsupportedWorkbookError for the kinds named there.
+// for anything else, UnsupportedWorkbookError for the kinds named there (for a password-
+// protected workbook EncryptedWorkbookError).
 std::unique_ptr<WorkbookReader> OpenWorkbook(const std::string& path, const ReaderLimits& = {});
 
 }  // namespace sheet

@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "sheet/CompoundFile.h"
+#include "sheet/DateSerial.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,7 +43,6 @@ enum Record : std::uint16_t {
 
 constexpr std::uint16_t kBiff8 = 0x0600;
 constexpr std::uint16_t kBiff5 = 0x0500;
-constexpr double k1904Offset = 1462.0;  // days from 1899-12-30 to 1904-01-01
 
 const char kOldFormat[] =
     "unsupported old Excel format (Excel 5.0/95 or older); save the workbook in the Excel "
@@ -293,8 +293,6 @@ bool ParseShortString(const std::uint8_t* body, std::size_t length, std::size_t 
   return true;
 }
 
-enum class DateKind : std::uint8_t { None, Calendar, Elapsed };
-
 struct SheetInfo {
   std::string name;
   std::uint32_t offset = 0;
@@ -307,7 +305,7 @@ class XlsWorkbook final : public WorkbookReader {
     std::optional<std::size_t> entry = file_.FindInRoot("Workbook");
     if (!entry || file_.Entries()[*entry].type != cfb::EntryType::Stream) {
       if (file_.FindInRoot("Book")) throw WorkbookError(kOldFormat);
-      if (file_.FindInRoot("EncryptedPackage")) throw WorkbookError(kEncrypted);
+      if (file_.FindInRoot("EncryptedPackage")) throw EncryptedWorkbookError(kEncrypted);
       throw WorkbookError("not an Excel workbook: the compound file holds no Workbook stream");
     }
     stream_ = std::make_unique<cfb::StreamReader>(file_.OpenStream(*entry));
@@ -326,32 +324,12 @@ class XlsWorkbook final : public WorkbookReader {
  private:
   void ReadGlobals();
   void ReadSst(RecordReader& records);
-  // A date serial of the workbook as days since 1899-12-30. The 1900 system counts a
-  // 29 February 1900 that never was, so its serials before that day are one day behind
-  // the calendar: 1 is shown as 1 January 1900. Times of day alone (below 1) stay.
-  double ToDateTime(double serial) const {
-    if (date1904_) return serial + k1904Offset;
-    if (serial >= 1 && serial < 60) return serial + 1;
-    return serial;
-  }
-  // Calendar dates and times, or durations ([h]:mm), which are not moved in time.
-  DateKind DateKindOfXf(std::uint16_t xf) const {
-    if (xf >= xfFormats_.size()) return DateKind::None;
-    std::uint16_t format = xfFormats_[xf];
-    auto custom = customDateFormats_.find(format);
-    if (custom != customDateFormats_.end()) return custom->second;
-    if (format == 46) return DateKind::Elapsed;  // [h]:mm:ss
-    return IsBuiltinDateFormat(format) ? DateKind::Calendar : DateKind::None;
-  }
-
   ReaderLimits limits_;
   cfb::CompoundFile file_;
   std::unique_ptr<cfb::StreamReader> stream_;
   std::vector<SheetInfo> sheets_;
   std::vector<std::string> strings_;
-  std::vector<std::uint16_t> xfFormats_;
-  std::unordered_map<std::uint16_t, DateKind> customDateFormats_;
-  bool date1904_ = false;
+  NumberFormats formats_;
 };
 
 void XlsWorkbook::ReadGlobals() {
@@ -371,22 +349,20 @@ void XlsWorkbook::ReadGlobals() {
       case kEof:
         return;
       case kFilePass:
-        throw WorkbookError(kEncrypted);
+        throw EncryptedWorkbookError(kEncrypted);
       case kDateMode:
-        if (length >= 2) date1904_ = U16(body) == 1;
+        if (length >= 2) formats_.SetDate1904(U16(body) == 1);
         break;
       case kCodePage:
         // BIFF8 strings are Latin-1 or UTF-16 whatever the code page says.
         break;
       case kXf:
-        xfFormats_.push_back(length >= 4 ? U16(body + 2) : 0);
+        formats_.AddCellFormat(length >= 4 ? U16(body + 2) : 0);
         break;
       case kFormat: {
         std::string code;
         if (length >= 2 && ParseShortString(body, length, 2, true, code)) {
-          customDateFormats_[U16(body)] = !IsDateFormatCode(code)         ? DateKind::None
-                                          : IsElapsedTimeFormatCode(code) ? DateKind::Elapsed
-                                                                          : DateKind::Calendar;
+          formats_.Define(U16(body), code);
         }
         break;
       }
@@ -454,9 +430,9 @@ class SheetScanner {
 
   void Emit(std::uint16_t row, std::uint16_t column) {
     if (row >= limits_.maxRows || column >= limits_.maxColumns) {
-      throw WorkbookError("a cell lies beyond the reader's limit of " +
-                          std::to_string(limits_.maxRows) + " rows and " +
-                          std::to_string(limits_.maxColumns) + " columns");
+      throw LimitError("a cell lies beyond the reader's limit of " +
+                       std::to_string(limits_.maxRows) + " rows and " +
+                       std::to_string(limits_.maxColumns) + " columns");
     }
     sink_.OnCell(row, column, cell_);
   }
@@ -483,7 +459,6 @@ void XlsWorkbook::ReadSheet(std::size_t index, CellSink& sink) {
   SheetScanner out(sink, limits_);
   Cell& cell = out.cell_;
   auto number = [&](std::uint16_t xf, double value) {
-    DateKind date = DateKindOfXf(xf);
     if (!std::isfinite(value)) {
       // Not a number a spreadsheet can hold; it shows such a result as this error.
       cell.kind = Cell::Kind::Error;
@@ -491,13 +466,7 @@ void XlsWorkbook::ReadSheet(std::size_t index, CellSink& sink) {
       cell.text = "#NUM!";
       return;
     }
-    if (date != DateKind::None) {
-      cell.kind = Cell::Kind::DateTime;
-      cell.number = date == DateKind::Elapsed ? value : ToDateTime(value);
-    } else {
-      cell.kind = Cell::Kind::Number;
-      cell.number = value;
-    }
+    formats_.SetNumber(cell, value, xf);
     cell.text.clear();
   };
   auto tooShort = [&](std::uint16_t type) {
@@ -675,61 +644,6 @@ std::unique_ptr<WorkbookReader> Open(std::shared_ptr<const cfb::Source> source,
 }
 
 }  // namespace
-
-bool IsBuiltinDateFormat(std::uint16_t id) {
-  return (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
-}
-
-bool IsDateFormatCode(std::string_view code) {
-  for (std::size_t i = 0; i < code.size(); ++i) {
-    char c = code[i];
-    switch (c) {
-      case '"': {
-        std::size_t close = code.find('"', i + 1);
-        if (close == std::string_view::npos) return false;
-        i = close;
-        break;
-      }
-      case '\\':
-      case '_':
-      case '*':
-        ++i;  // the next character is literal text, padding or fill
-        break;
-      case '[': {
-        std::size_t close = code.find(']', i + 1);
-        if (close == std::string_view::npos) return false;
-        std::string_view inside = code.substr(i + 1, close - i - 1);
-        // [h], [mm], [ss]: elapsed time; colours, conditions and locales are not dates.
-        if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) {
-          return true;
-        }
-        i = close;
-        break;
-      }
-      default: {
-        char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-        if (lower == 'd' || lower == 'm' || lower == 'y' || lower == 'h' || lower == 's') {
-          return true;
-        }
-        break;
-      }
-    }
-  }
-  return false;
-}
-
-bool IsElapsedTimeFormatCode(std::string_view code) {
-  for (std::size_t open = code.find('['); open != std::string_view::npos;
-       open = code.find('[', open + 1)) {
-    std::size_t close = code.find(']', open + 1);
-    if (close == std::string_view::npos) return false;
-    std::string_view inside = code.substr(open + 1, close - open - 1);
-    if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) {
-      return true;
-    }
-  }
-  return false;
-}
 
 std::unique_ptr<WorkbookReader> OpenXlsBytes(std::vector<std::uint8_t> bytes,
                                              const ReaderLimits& limits) {

@@ -16,16 +16,4 @@ namespace sheet::xls {
 std::unique_ptr<WorkbookReader> OpenXlsBytes(std::vector<std::uint8_t> bytes,
                                              const ReaderLimits& limits = {});
 
-// True when a number format shows a date or a time: it has a day, month, year, hour or
-// second token outside quoted text, escapes and bracketed sections (colours, locales), or
-// an elapsed-time section such as [h].
-bool IsDateFormatCode(std::string_view code);
-
-// True when a number format has an elapsed-time section such as [h] or [mm]: its values
-// are durations, not points in time.
-bool IsElapsedTimeFormatCode(std::string_view code);
-
-// True for the built-in number format ids that are dates or times.
-bool IsBuiltinDateFormat(std::uint16_t id);
-
 }  // namespace sheet::xls

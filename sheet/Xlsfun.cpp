@@ -1,5 +1,8 @@
 #include "sheet/Xlsfun.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +11,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "platform/Ui.h"
 #include "sheet/Automation.h"
@@ -17,11 +21,6 @@ namespace {
 
 constexpr char kApplicationClass[] = "Excel.Application";
 constexpr int kTabTextFormat = 20;
-
-bool IsExistingFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
 
 // True when `textPath` names the file at `workbookPath`: the same device and inode when
 // both can be looked up, otherwise the same absolute, normalised path. Letter case
@@ -40,13 +39,40 @@ bool NamesSameFile(const std::string& workbookPath, const std::string& textPath)
   return a == b;
 }
 
-// Removes what stands at the text path. Only a file (or a link) is removed; a directory
-// there counts as a text file that cannot be deleted.
-bool RemoveOldText(const std::string& textPath) {
+// Whether the old text at the text path could be removed, which is what replacing it
+// by the new text takes; it is not removed here. The new text is written to a temporary
+// file beside it and renamed over it only once the whole sheet has been written, so a
+// workbook that cannot be read costs the user nothing. Only a file (or a link) can be
+// replaced: a directory there counts as a text file that cannot be deleted, as does a
+// file in a folder the process may not change, in a folder with the sticky bit that
+// neither the process nor the file belongs to, or a file marked immutable or append-only.
+bool CanReplaceText(const std::string& textPath) {
   struct stat info {};
   if (::lstat(textPath.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR;
   if (S_ISDIR(info.st_mode)) return false;
-  return ::unlink(textPath.c_str()) == 0 || errno == ENOENT;
+  const auto slash = textPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string("/")
+                                                        : textPath.substr(0, slash);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return false;
+  struct stat folderInfo {};
+  if (::stat(folder.c_str(), &folderInfo) != 0) return false;
+  const uid_t user = ::geteuid();
+  if ((folderInfo.st_mode & S_ISVTX) != 0 && user != 0 && info.st_uid != user &&
+      folderInfo.st_uid != user) {
+    return false;
+  }
+  if (S_ISREG(info.st_mode)) {
+    const int fd = ::open(textPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      int flags = 0;
+      const bool fixed = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                         (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+      ::close(fd);
+      if (fixed) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -67,7 +93,7 @@ std::string SaveSheetAsText(const std::string& workbookPathArg, const std::strin
   using sheet::OleGet;
 
   const std::string workbookPath = platform::Trim(workbookPathArg);
-  if (workbookPath.empty() || !sheet::IsExistingFile(workbookPath)) return "";
+  if (workbookPath.empty() || !platform::FileExists(workbookPath)) return "";
 
   std::string textPath = platform::Trim(textPathArg);
   if (textPath.empty()) textPath = sheet::DerivedTextPath(workbookPath);
@@ -81,7 +107,7 @@ std::string SaveSheetAsText(const std::string& workbookPathArg, const std::strin
     return "";
   }
 
-  if (!sheet::RemoveOldText(textPath)) {
+  if (!sheet::CanReplaceText(textPath)) {
     platform::ShowMessage("Не могу удалить файл <" + textPath + ">");
     return "";
   }

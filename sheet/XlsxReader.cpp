@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sheet/DateSerial.h"
 #include "sheet/Workbook.h"
 #include "sheet/XmlParser.h"
 #include "sheet/XmlText.h"
@@ -19,8 +20,6 @@ namespace sheet {
 
 namespace {
 
-// Days between the epochs of the 1904 and the 1900 date systems.
-constexpr double k1904Offset = 1462.0;
 // More cell formats or number formats than any application writes (Excel: 64000).
 constexpr std::size_t kMaxStyles = 1u << 20;
 // More relationships or sheets than any workbook has.
@@ -138,7 +137,7 @@ std::vector<Relationship> ReadRelationships(const ZipArchive& zip, std::string_v
   const std::string part = RelationshipsPartOf(source);
   if (!zip.Contains(part)) return {};
   RelationshipsHandler handler(DirectoryOf(source));
-  ParseXmlPart(zip, part, limits.maxDecompressedPart, handler, false);
+  ParseXmlPart(zip, part, limits, handler, false);
   return std::move(handler.relationships);
 }
 
@@ -175,32 +174,27 @@ class WorkbookHandler : public XmlHandler {
 
 // --- Styles ---------------------------------------------------------------------------
 
-bool IsBuiltInDateFormat(std::uint32_t id) {
-  // 14-22 and 45-47: dates and times of every locale; 27-36 and 50-58: the dates and
-  // times of the East Asian locales.
-  return (id >= 14 && id <= 22) || (id >= 45 && id <= 47) || (id >= 27 && id <= 36) ||
-         (id >= 50 && id <= 58);
-}
-
 class StylesHandler : public XmlHandler {
  public:
   void OnStart(const XmlName& name, std::span<const XmlAttribute> attributes) override {
     if (Is(name, "cellXfs")) {
       inCellXfs_ = true;
     } else if (Is(name, "xf") && inCellXfs_) {
-      if (xfFormats.size() >= kMaxStyles) throw WorkbookError("the workbook has too many styles");
+      if (formats.CellFormatCount() >= kMaxStyles) {
+        throw WorkbookError("the workbook has too many styles");
+      }
       const auto* id = Attr(attributes, "numFmtId");
-      xfFormats.push_back(id ? ParseXmlUnsigned(*id).value_or(0) : 0);
+      formats.AddCellFormat(id ? ParseXmlUnsigned(*id).value_or(0) : 0);
     } else if (Is(name, "numFmt")) {
       const auto* id = Attr(attributes, "numFmtId");
       const auto* code = Attr(attributes, "formatCode");
       if (id == nullptr || code == nullptr) return;
       const auto number = ParseXmlUnsigned(*id);
       if (!number) return;
-      if (customDate.size() >= kMaxStyles) {
+      if (formats.DefinedCount() >= kMaxStyles) {
         throw WorkbookError("the workbook has too many number formats");
       }
-      customDate[*number] = IsDateFormatCode(*code);
+      formats.Define(*number, *code);
     }
   }
   void OnEnd(const XmlName& name) override {
@@ -208,19 +202,7 @@ class StylesHandler : public XmlHandler {
   }
   void OnText(std::string_view) override {}
 
-  // Whether each cell format (by index) shows a date.
-  std::vector<bool> DateStyles() const {
-    std::vector<bool> result;
-    result.reserve(xfFormats.size());
-    for (const std::uint32_t id : xfFormats) {
-      const auto custom = customDate.find(id);
-      result.push_back(custom != customDate.end() ? custom->second : IsBuiltInDateFormat(id));
-    }
-    return result;
-  }
-
-  std::vector<std::uint32_t> xfFormats;
-  std::unordered_map<std::uint32_t, bool> customDate;
+  NumberFormats formats;
 
  private:
   bool inCellXfs_ = false;
@@ -266,11 +248,12 @@ class StringItemText {
       collecting_ = false;
     }
   }
-  void Text(std::string_view text, std::uint64_t limit) {
+  // The text grows up to four bytes per character a cell may hold; the exact count of
+  // characters is checked as the cell is written.
+  void Text(std::string_view text, const ReaderLimits& limits) {
     if (!collecting_) return;
-    if (text_.size() + text.size() > limit) {
-      throw WorkbookError("a string in the workbook is longer than the limit of " +
-                          std::to_string(limit) + " bytes");
+    if (text_.size() + text.size() > limits.MaxCellBytes()) {
+      ThrowCellTooLong("a string in the workbook", limits.maxCellChars);
     }
     text_ += text;
   }
@@ -321,7 +304,7 @@ class SharedStringsHandler : public XmlHandler {
     }
   }
   void OnText(std::string_view text) override {
-    if (inItem_) item_.Text(text, limits_.maxStringBytes);
+    if (inItem_) item_.Text(text, limits_);
   }
 
  private:
@@ -345,8 +328,7 @@ std::string CellName(std::uint32_t row, std::uint32_t column) {
 
 struct SheetContext {
   const SharedStrings& strings;
-  const std::vector<bool>& dateStyles;
-  bool date1904;
+  const NumberFormats& formats;
   const ReaderLimits& limits;
 };
 
@@ -404,26 +386,24 @@ class WorksheetHandler : public XmlHandler {
 
   void OnText(std::string_view text) override {
     if (inValue_) {
-      if (value_.size() + text.size() > ctx_.limits.maxStringBytes) {
-        throw WorkbookError("the value of cell " + CellName(row_, column_) +
-                            " is longer than the limit of " +
-                            std::to_string(ctx_.limits.maxStringBytes) + " bytes");
+      if (value_.size() + text.size() > ctx_.limits.MaxCellBytes()) {
+        ThrowCellTooLong("the value of cell " + CellName(row_, column_), ctx_.limits.maxCellChars);
       }
       value_ += text;
     } else if (inInline_) {
-      inline_.Text(text, ctx_.limits.maxStringBytes);
+      inline_.Text(text, ctx_.limits);
     }
   }
 
  private:
   void CheckPosition(std::uint64_t row, std::uint64_t column) const {
     if (row >= ctx_.limits.maxRows) {
-      throw WorkbookError("the sheet has a row beyond the limit of " +
-                          std::to_string(ctx_.limits.maxRows) + " rows");
+      throw LimitError("the sheet has a row beyond the limit of " +
+                       std::to_string(ctx_.limits.maxRows) + " rows");
     }
     if (column >= ctx_.limits.maxColumns) {
-      throw WorkbookError("the sheet has a column beyond the limit of " +
-                          std::to_string(ctx_.limits.maxColumns) + " columns");
+      throw LimitError("the sheet has a column beyond the limit of " +
+                       std::to_string(ctx_.limits.maxColumns) + " columns");
     }
   }
 
@@ -541,12 +521,8 @@ class WorksheetHandler : public XmlHandler {
       const auto number = ParseXmlNumber(value_);
       if (!number) {
         SetText();  // keep what the file holds rather than lose it
-      } else if (style_ < ctx_.dateStyles.size() && ctx_.dateStyles[style_]) {
-        cell_.kind = Cell::Kind::DateTime;
-        cell_.number = ctx_.date1904 ? *number + k1904Offset : *number;
       } else {
-        cell_.kind = Cell::Kind::Number;
-        cell_.number = *number;
+        ctx_.formats.SetNumber(cell_, *number, style_);
       }
     }
     sink_.OnCell(row_, column_, cell_);
@@ -597,12 +573,11 @@ class XlsxReader : public WorkbookReader {
                           " is missing");
     }
     WorkbookHandler workbook;
-    ParseXmlPart(zip_, workbookPart, limits_.maxDecompressedPart, workbook, false);
+    ParseXmlPart(zip_, workbookPart, limits_, workbook, false);
     if (!workbook.sawWorkbook) {
       throw WorkbookError("the file is not an Excel workbook: " + workbookPart +
                           " holds no workbook");
     }
-    date1904_ = workbook.date1904;
 
     const auto relationships = ReadRelationships(zip_, workbookPart, limits_);
     std::string sharedStringsPart;
@@ -628,14 +603,14 @@ class XlsxReader : public WorkbookReader {
 
     if (!sharedStringsPart.empty() && zip_.Contains(sharedStringsPart)) {
       SharedStringsHandler handler(strings_, limits_);
-      ParseXmlPart(zip_, sharedStringsPart, limits_.maxDecompressedPart, handler, true,
-                   XmlPrefixes::Own);
+      ParseXmlPart(zip_, sharedStringsPart, limits_, handler, true, XmlParserChoice::Own);
     }
     if (!stylesPart.empty() && zip_.Contains(stylesPart)) {
       StylesHandler handler;
-      ParseXmlPart(zip_, stylesPart, limits_.maxDecompressedPart, handler, false);
-      dateStyles_ = handler.DateStyles();
+      ParseXmlPart(zip_, stylesPart, limits_, handler, false);
+      formats_ = std::move(handler.formats);
     }
+    formats_.SetDate1904(workbook.date1904);
   }
 
   std::vector<std::string> SheetNames() const override {
@@ -653,9 +628,9 @@ class XlsxReader : public WorkbookReader {
     if (sheet.part.empty() || !zip_.Contains(sheet.part)) {
       throw WorkbookError("the data of sheet \"" + sheet.name + "\" is missing from the file");
     }
-    const SheetContext context{strings_, dateStyles_, date1904_, limits_};
+    const SheetContext context{strings_, formats_, limits_};
     WorksheetHandler handler(context, sink);
-    ParseXmlPart(zip_, sheet.part, limits_.maxDecompressedPart, handler, true, XmlPrefixes::Own);
+    ParseXmlPart(zip_, sheet.part, limits_, handler, true, XmlParserChoice::Own);
   }
 
  private:
@@ -663,7 +638,7 @@ class XlsxReader : public WorkbookReader {
     const std::string rootRels = "_rels/.rels";
     if (zip_.Contains(rootRels)) {
       RelationshipsHandler handler("");
-      ParseXmlPart(zip_, rootRels, limits_.maxDecompressedPart, handler, false);
+      ParseXmlPart(zip_, rootRels, limits_, handler, false);
       for (const auto& rel : handler.relationships) {
         if (TypeIs(rel.type, "officeDocument")) return rel.target;
       }
@@ -673,10 +648,9 @@ class XlsxReader : public WorkbookReader {
 
   ZipArchive zip_;
   ReaderLimits limits_;
-  bool date1904_ = false;
   std::vector<SheetPart> sheets_;
   SharedStrings strings_;
-  std::vector<bool> dateStyles_;
+  NumberFormats formats_;
 };
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "sheet/Workbook.h"
+
 namespace sheet {
 
 class ZipArchive;
@@ -69,6 +71,14 @@ class XmlHandler {
 // Thrown by a handler that has read all it needs: ParseXmlPart stops reading and returns
 // normally.
 struct XmlStop {};
+
+// What became of a reference: decoded, no number where a character reference needs one,
+// a number that is no character of XML, or a name no document type declared.
+enum class XmlReference : std::uint8_t { Decoded, Malformed, BadCharacter, Undeclared };
+// Appends the character that the reference `name` (the text between '&' and ';': "amp",
+// "#x41", "#65") stands for to `out`. Only the predefined entities have names: the
+// parsers refuse document type declarations.
+XmlReference DecodeXmlReference(std::string_view name, std::string& out);
 
 // The namespace of a namespace name (URI).
 XmlNs ClassifyNamespace(std::string_view uri);
@@ -159,12 +169,13 @@ class XmlNamespaceScope {
   mutable std::array<Resolved, kSlots> resolved_;
 };
 
-// Who resolves namespace prefixes: expat, or the parser itself from the xmlns attributes
-// (the same result for a well-formed document, and quicker for large ones). Own goes one
-// step further: a tokenizer of our own reads the document as well, several times quicker
-// than expat, with the same events and the same errors for what makes a document
-// well-formed; a document in another encoding than UTF-8 is left to expat.
-enum class XmlPrefixes : std::uint8_t { Expat, Tracked, Own };
+// Which parser reads a document. Expat: expat, resolving the namespace prefixes itself.
+// Tracked: expat, with the prefixes resolved by us from the xmlns attributes (the same
+// result for a well-formed document, and quicker for large ones). Own: a tokenizer of our own reads
+// the document as well, several times quicker than expat, with the same events and the same errors
+// for what makes a document well-formed; a document in another encoding than UTF-8 is left to
+// expat.
+enum class XmlParserChoice : std::uint8_t { Expat, Tracked, Own };
 
 // Value of the attribute `local` in namespace `ns`, or nullptr.
 const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, XmlNs ns,
@@ -174,9 +185,11 @@ const std::string_view* FindAttribute(std::span<const XmlAttribute> attributes, 
 // the parse and come out of Feed/Finish unchanged.
 class XmlStreamParser {
  public:
-  // `what` names the document in error messages (a part name).
+  // `what` names the document in error messages (a part name). Elements nested deeper
+  // than `maxDepth` are refused with a LimitError, by whichever reader reads them.
   XmlStreamParser(XmlHandler& handler, std::string what, bool wantText = true,
-                  XmlPrefixes prefixes = XmlPrefixes::Expat);
+                  XmlParserChoice parser = XmlParserChoice::Expat,
+                  std::uint64_t maxDepth = ReaderLimits().maxXmlDepth);
   ~XmlStreamParser();
   XmlStreamParser(const XmlStreamParser&) = delete;
   XmlStreamParser& operator=(const XmlStreamParser&) = delete;
@@ -197,9 +210,10 @@ class XmlStreamParser {
   Impl* impl_;
 };
 
-// Parses member `part` of `archive` (decompressed size at most `limit`) into `handler`.
-void ParseXmlPart(const ZipArchive& archive, std::string_view part, std::uint64_t limit,
+// Parses member `part` of `archive` into `handler`, within the decompressed size and the
+// nesting depth of `limits`.
+void ParseXmlPart(const ZipArchive& archive, std::string_view part, const ReaderLimits& limits,
                   XmlHandler& handler, bool wantText = true,
-                  XmlPrefixes prefixes = XmlPrefixes::Expat);
+                  XmlParserChoice parser = XmlParserChoice::Expat);
 
 }  // namespace sheet

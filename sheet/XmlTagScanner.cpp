@@ -22,7 +22,8 @@ std::string_view NameAt(std::string_view text) {
 
 }  // namespace
 
-XmlTagScanner::XmlTagScanner(std::string what) : what_(std::move(what)) {}
+XmlTagScanner::XmlTagScanner(std::string what, std::uint64_t maxDepth)
+    : what_(std::move(what)), maxDepth_(maxDepth) {}
 
 void XmlTagScanner::Feed(const char* data, std::size_t size) {
   if (failed_ || done_) return;
@@ -127,6 +128,7 @@ std::size_t XmlTagScanner::Token(std::string_view text) {
 }
 
 void XmlTagScanner::StartTag(std::string_view name, std::string_view raw, bool selfClosing) {
+  if (depth_ >= maxDepth_) ThrowTooDeep(what_, maxDepth_);
   ++depth_;
   // Namespace declarations of this element apply to its own name and attributes.
   if (raw.find("xmlns") != std::string_view::npos) {
@@ -207,34 +209,9 @@ bool XmlTagScanner::Decode(std::string_view value, std::string& out) const {
     }
     const auto semicolon = value.find(';', i);
     if (semicolon == std::string_view::npos) return false;
-    const std::string_view entity = value.substr(i + 1, semicolon - i - 1);
-    if (entity == "amp") {
-      out += '&';
-    } else if (entity == "lt") {
-      out += '<';
-    } else if (entity == "gt") {
-      out += '>';
-    } else if (entity == "quot") {
-      out += '"';
-    } else if (entity == "apos") {
-      out += '\'';
-    } else if (entity.size() > 1 && entity[0] == '#') {
-      std::uint32_t cp = 0;
-      const bool hex = entity[1] == 'x';
-      const std::string_view digits = entity.substr(hex ? 2 : 1);
-      if (digits.empty() || digits.size() > 8) return false;
-      for (const char d : digits) {
-        int v = -1;
-        if (d >= '0' && d <= '9') v = d - '0';
-        if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
-        if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-        if (v < 0) return false;
-        cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-      }
-      if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-      AppendUtf8(out, cp);
-    } else {
-      return false;  // an entity only a document type could declare
+    // Anything but a decoded reference is left to the full parser to judge.
+    if (DecodeXmlReference(value.substr(i + 1, semicolon - i - 1), out) != XmlReference::Decoded) {
+      return false;
     }
     i = semicolon;
   }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sheet/Workbook.h"
 #include "sheet/XmlParser.h"
 
 namespace sheet {
@@ -29,8 +30,9 @@ class XmlTagScanner {
     std::string_view raw_;  // the text between the element name and the closing '>'
   };
 
-  // `what` names the document in error messages.
-  explicit XmlTagScanner(std::string what);
+  // `what` names the document in error messages. Elements nested deeper than
+  // `maxDepth` are refused with a LimitError.
+  explicit XmlTagScanner(std::string what, std::uint64_t maxDepth = ReaderLimits().maxXmlDepth);
   virtual ~XmlTagScanner() = default;
 
   void Feed(const char* data, std::size_t size);
@@ -56,6 +58,7 @@ class XmlTagScanner {
   std::size_t retryAt_ = 0;
   XmlNamespaceScope scope_;
   std::size_t depth_ = 0;
+  std::uint64_t maxDepth_;  // ReaderLimits::maxXmlDepth
   bool failed_ = false;
   bool done_ = false;
   // Storage behind Tag::Attributes().

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/DateTime.h"
+
 namespace sheet {
 
 namespace {
@@ -14,24 +16,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-bool IsDateToken(char c) {
-  switch (c) {
-    case 'd':
-    case 'D':
-    case 'm':
-    case 'M':
-    case 'y':
-    case 'Y':
-    case 'h':
-    case 'H':
-    case 's':
-    case 'S':
-      return true;
-    default:
-      return false;
-  }
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -159,17 +143,6 @@ std::optional<std::uint32_t> ParseXmlUnsigned(std::string_view text) {
   return value;
 }
 
-std::int64_t DaysSince18991230(std::int64_t year, unsigned month, unsigned day) {
-  // Days from civil (proleptic Gregorian), counted from 1970-01-01.
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yoe = static_cast<unsigned>(year - era * 400);
-  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t unixDays = era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-  return unixDays + 25569;  // 1899-12-30 is 25569 days before 1970-01-01
-}
-
 std::optional<double> ParseIsoDateTime(std::string_view text) {
   text = TrimBlanks(text);
   std::size_t pos = 0;
@@ -189,7 +162,7 @@ std::optional<double> ParseIsoDateTime(std::string_view text) {
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (month == 2 && day == 29 && !leap) return std::nullopt;
   double result = static_cast<double>(
-      DaysSince18991230(year, static_cast<unsigned>(month), static_cast<unsigned>(day)));
+      platform::DaysFromCivil({year, static_cast<unsigned>(month), static_cast<unsigned>(day)}));
   if (ReadChar(text, pos, 'T')) {
     std::int64_t hour = 0, minute = 0;
     double second = 0;
@@ -289,32 +262,6 @@ void DecodeSpreadsheetEscapes(std::string& text) {
     AppendUtf8(out, unit);
   }
   text.swap(out);
-}
-
-bool IsDateFormatCode(std::string_view code) {
-  for (std::size_t i = 0; i < code.size(); ++i) {
-    const char c = code[i];
-    if (c == '"') {
-      const auto close = code.find('"', i + 1);
-      if (close == std::string_view::npos) return false;
-      i = close;
-    } else if (c == '\\' || c == '_' || c == '*') {
-      ++i;  // the next character is literal text or padding
-    } else if (c == '[') {
-      const auto close = code.find(']', i + 1);
-      if (close == std::string_view::npos) return false;
-      const std::string_view inside = code.substr(i + 1, close - i - 1);
-      if (!inside.empty() && std::all_of(inside.begin(), inside.end(), [](char k) {
-            return k == 'h' || k == 'H' || k == 'm' || k == 'M' || k == 's' || k == 'S';
-          })) {
-        return true;
-      }
-      i = close;
-    } else if (IsDateToken(c)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace sheet

@@ -23,9 +23,6 @@ std::optional<double> ParseXmlNumber(std::string_view text);
 // A non-negative decimal integer that fits 32 bits ("12"); nothing otherwise.
 std::optional<std::uint32_t> ParseXmlUnsigned(std::string_view text);
 
-// Days from 1899-12-30 to the given date of the proleptic Gregorian calendar.
-std::int64_t DaysSince18991230(std::int64_t year, unsigned month, unsigned day);
-
 // "2024-03-01", "2024-03-01T13:45:30.25", with an optional zone suffix that is ignored (a
 // spreadsheet date has no zone): days since 1899-12-30, or nothing when malformed.
 std::optional<double> ParseIsoDateTime(std::string_view text);
@@ -37,12 +34,6 @@ std::optional<double> ParseIsoDuration(std::string_view text);
 // Replaces the "_xHHHH_" escapes of SpreadsheetML strings by the character they stand for
 // ("_x000D_" is a carriage return; "_x005F_" escapes a literal underscore).
 void DecodeSpreadsheetEscapes(std::string& text);
-
-// True when a number format code of a workbook shows a date or a time: a day, month,
-// year, hour or second token outside quoted text, escaped characters, padding and fill
-// characters and bracketed parts ("[Red]", "[$-419]", "[>100]"); an elapsed-time bracket
-// ("[h]", "[mm]") counts as a time.
-bool IsDateFormatCode(std::string_view code);
 
 using platform::AppendUtf8;
 

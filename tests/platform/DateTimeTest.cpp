@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -80,6 +81,28 @@ TEST(EncodeDate, ProlepticGregorianDayNumbers) {
     if (c.ok) {
       EXPECT_EQ(v, c.days);
     }
+  }
+}
+
+TEST(CivilDays, DaysFrom18991230BothWaysBeyondTheTDateTimeRange) {
+  struct Case {
+    platform::CivilDate date;
+    std::int64_t days;
+  };
+  const Case cases[] = {
+      {{1899, 12, 30}, 0},    {{1900, 1, 1}, 2},          {{1900, 3, 1}, 61},
+      {{1904, 1, 1}, 1462},   {{2000, 2, 29}, 36585},     {{2023, 3, 15}, 45000},
+      {{1, 1, 1}, -693593},   {{9999, 12, 31}, 2958465},  {{0, 3, 1}, -693899},
+      {{2400, 1, 1}, 182623}, {{100000, 1, 1}, 35830291}, {{-40000, 2, 29}, -15303600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.date.year) + "-" + std::to_string(c.date.month) + "-" +
+                 std::to_string(c.date.day));
+    EXPECT_EQ(platform::DaysFromCivil(c.date), c.days);
+    const platform::CivilDate back = platform::CivilFromDays(c.days);
+    EXPECT_EQ(back.year, c.date.year);
+    EXPECT_EQ(back.month, c.date.month);
+    EXPECT_EQ(back.day, c.date.day);
   }
 }
 

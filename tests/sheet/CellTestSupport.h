@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,6 +86,60 @@ inline void ExpectCells(const CollectingSink& sink, const std::vector<CellCase>&
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reference);
     EXPECT_EQ(sink.At(c.reference), c.expected);
+  }
+}
+
+// A file that a reader must refuse with a WorkbookError.
+struct ReadErrorCase {
+  std::string name;
+  std::string path;
+  bool atOpen;          // the error must come from opening, not from reading a sheet
+  std::string message;  // a part of the message
+  sheet::ReaderLimits limits = {};
+};
+
+using OpenFunction = std::unique_ptr<sheet::WorkbookReader> (*)(const std::string&,
+                                                                const sheet::ReaderLimits&);
+
+// Opens each case's file with `open` and reads every sheet: each must end in its error.
+inline void ExpectReadErrors(OpenFunction open, const std::vector<ReadErrorCase>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      auto reader = open(c.path, c.limits);
+      EXPECT_FALSE(c.atOpen) << "opened";
+      for (std::size_t i = 0; i < reader->SheetNames().size(); ++i) {
+        CollectingSink sink;
+        reader->ReadSheet(i, sink);
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const sheet::WorkbookError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+// Replays the inputs kept in fuzz/regressions/<reader>/ (inputs that once made a reader
+// misbehave): each must open and read, every sheet, or end in a WorkbookError; they run
+// under the sanitizers with the rest.
+inline void ReplayFuzzRegressions(OpenFunction open, const std::string& reader) {
+  const std::filesystem::path dir =
+      std::filesystem::path(TANKLOAD_SOURCE_DIR) / "fuzz" / "regressions" / reader;
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no regression inputs in " << dir;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    try {
+      auto book = open(entry.path().string(), {});
+      for (std::size_t i = 0; i < book->SheetNames().size(); ++i) {
+        CollectingSink sink;
+        try {
+          book->ReadSheet(i, sink);
+        } catch (const sheet::WorkbookError&) {
+        }
+      }
+    } catch (const sheet::WorkbookError&) {
+    }
   }
 }
 

@@ -20,13 +20,15 @@ using sheet::AutomationError;
 using sheet::OleCall;
 using sheet::OleGet;
 using sheet_test::Exists;
-using sheet_test::OwnDataDir;
 using sheet_test::ReadFile;
 using sheet_test::RecordingSink;
+using sheet_test::ScopedEnv;
 using sheet_test::TempDir;
 using sheet_test::WriteFile;
 
-std::string Fixture(const std::string& name) { return OwnDataDir() + "/" + name; }
+std::string Fixture(const std::string& name) {
+  return testsupport::SourcePath("tests/sheet/data") + "/" + name;
+}
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -113,28 +115,6 @@ TEST_F(EngineTest, UnwritableTextPathGivesTheSaveMessage) {
       << sink.messages[0];
 }
 
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // A workbook the readers do not handle goes to the office converter: stand-ins for it
 // that convert (copy a workbook into the output folder), fail, or are missing.
 TEST_F(EngineTest, UnsupportedWorkbookGoesThroughTheOfficeConverter) {
@@ -168,7 +148,7 @@ TEST_F(EngineTest, UnsupportedWorkbookGoesThroughTheOfficeConverter) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScopedEnv office("TANKLOAD_SOFFICE", c.office);
+    ScopedEnv office("TANKLOAD_SOFFICE", c.office.c_str());
     const std::string book = Fixture("encrypted.xlsx");
     const std::string text = dir.File("out.txt");
     sink.messages.clear();

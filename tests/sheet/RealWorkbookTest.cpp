@@ -175,11 +175,7 @@ TEST_P(RealWorkbookTest, ValuesMatchTheApplicationsOwnText) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  std::string name = info.param.workbook + "_" + std::to_string(info.index);
-  for (char& ch : name) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return name;
+  return testsupport::TestName(info.param.workbook + "_" + std::to_string(info.index));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,55 +1,26 @@
 #pragma once
-// Helpers shared by the spreadsheet bridge tests: a per-test temporary directory, file
-// reading and writing, and a message sink that records what the user would see.
+// Helpers of the spreadsheet bridge tests beside the shared test support: a message sink
+// that records what the user would see, and the folders of real and crafted workbooks.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/Ui.h"
+#include "tests/support/TestSupport.h"
 
 namespace sheet_test {
 
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tankload-sheet-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+// The shared test support serves the bridge tests too.
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 class RecordingSink : public platform::MessageSink {
  public:
@@ -71,6 +42,24 @@ inline std::string RealWorkbooksDir() {
   return std::filesystem::is_directory(dir) ? dir.string() : std::string();
 }
 
-inline std::string OwnDataDir() { return std::string(TANKLOAD_SOURCE_DIR) + "/tests/sheet/data"; }
+// The names in a folder, sorted.
+inline std::vector<std::string> FileNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The folder of the crafted workbooks of data/make_hostile.py, made on first use and
+// removed when the tests end; "" when they cannot be made (no python3).
+inline std::string HostileWorkbooksDir() {
+  static TempDir dir;
+  static const bool made = std::system(("python3 '" + testsupport::SourcePath("tests/sheet/data") +
+                                        "/make_hostile.py' '" + dir.path().string() + "'")
+                                           .c_str()) == 0;
+  return made ? dir.path().string() : std::string();
+}
 
 }  // namespace sheet_test

@@ -188,6 +188,57 @@ TEST(TextWriterTest, CellBeyondTheLargestSheetIsAnError) {
   }
 }
 
+// The limits of one cell's characters (not bytes: Cyrillic takes two) and of the whole
+// text (empty lines included), at the limit and one past it, for a reader in row order
+// and one that makes the writer sort; past a limit the old file stays as it was.
+TEST(TextWriterTest, CellAndTextLimits) {
+  const std::vector<Placed> inOrder = {
+      {0, 0, Text("Цисте")}, {0, 1, Number(1.5)}, {2, 0, Error("#DIV/0!")}};
+  const std::string text = "Цисте\t1.5\r\n\r\n#DIV/0!\r\n";  // 27 bytes
+  const std::vector<Placed> sorted = {inOrder[2], inOrder[1], inOrder[0]};
+  struct Case {
+    const char* name;
+    std::uint64_t cellChars;
+    std::uint64_t textBytes;
+    const char* error;  // a part of the message, nullptr when the text is written
+  } cases[] = {
+      {"at both limits", 7, text.size(), nullptr},
+      {"a character too many", 6, 1000, "the text of cell A3 is longer than the limit of 6"},
+      {"below the Cyrillic cell", 4, 1000, "limit of 4 characters"},
+      {"a byte too many", 7, text.size() - 1, "TANKLOAD_MAX_TEXT_BYTES"},
+      // The last line alone would still fit in 25 bytes, not with the empty one before it.
+      {"empty lines count", 7, 25, "limit of 25 bytes"},
+  };
+  for (const bool sorting : {false, true}) {
+    const std::vector<Placed>& cells = sorting ? sorted : inOrder;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (sorting ? ", sorted" : ""));
+      sheet::ReaderLimits limits;
+      limits.maxCellChars = c.cellChars;
+      limits.maxTextBytes = c.textBytes;
+      TempDir dir;
+      const std::string path = dir.File("out.txt");
+      WriteFile(path, "old");
+      ListReader reader(cells);
+      if (c.error == nullptr) {
+        sheet::WriteSheetAsText(reader, 0, path, limits);
+        EXPECT_EQ(ReadFile(path), text);
+        continue;
+      }
+      try {
+        sheet::WriteSheetAsText(reader, 0, path, limits);
+        ADD_FAILURE() << "no error";
+      } catch (const sheet::LimitError& e) {
+        EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+      }
+      EXPECT_EQ(ReadFile(path), "old");
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                              std::filesystem::directory_iterator()),
+                1);
+    }
+  }
+}
+
 TEST(TextWriterTest, UnwritablePathRaisesFileError) {
   TempDir dir;
   ListReader reader({{0, 0, Text("a")}});

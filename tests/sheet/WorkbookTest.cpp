@@ -13,7 +13,6 @@
 
 namespace {
 
-using sheet_test::OwnDataDir;
 using sheet_test::TempDir;
 using sheet_test::WriteFile;
 using Members = std::vector<std::pair<std::string, std::string>>;
@@ -60,7 +59,7 @@ TEST(OpenWorkbookTest, RecognisesTheFormatByContentNotByName) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.File(c.misleadingName);
-    std::filesystem::copy_file(OwnDataDir() + "/" + c.fixture, path,
+    std::filesystem::copy_file(testsupport::SourcePath("tests/sheet/data") + "/" + c.fixture, path,
                                std::filesystem::copy_options::overwrite_existing);
     const auto reader = sheet::OpenWorkbook(path);
     ASSERT_NE(reader, nullptr);
@@ -108,7 +107,8 @@ TEST(OpenWorkbookTest, NamesTheCauseOfWhatItCannotRead) {
       {"empty file", empty, "is empty"},
       {"text file", text, "Not a workbook"},
       {"Excel 4 worksheet", biff4, "Excel 2.1-4.0"},
-      {"encrypted workbook", OwnDataDir() + "/encrypted.xlsx", "Encrypted workbook"},
+      {"encrypted workbook", testsupport::SourcePath("tests/sheet/data") + "/encrypted.xlsx",
+       "Encrypted workbook"},
       {"missing file", dir.File("absent.xlsx"), "Cannot read"},
   };
   for (const auto& c : cases) {
@@ -119,6 +119,34 @@ TEST(OpenWorkbookTest, NamesTheCauseOfWhatItCannotRead) {
     } catch (const sheet::WorkbookError& e) {
       EXPECT_NE(std::string(e.what()).find(c.cause), std::string::npos) << e.what();
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A password-protected workbook of each format is told by its error type, not by the
+// words of its message; every workbook error is one of the platform's exceptions.
+TEST(OpenWorkbook, EncryptedWorkbooksOfEveryFormatHaveTheirOwnError) {
+  const std::string files[] = {
+      testsupport::SourcePath("tests/sheet/data") + "/encrypted.xlsx",
+      testsupport::SourcePath("tests/sheet/data") + "/xls/bad_encrypted.xls",
+      testsupport::SourcePath("tests/sheet/data") + "/ods/encrypted.ods",
+  };
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    EXPECT_THROW(sheet::OpenWorkbook(file), sheet::EncryptedWorkbookError);
+  }
+  const std::string notEncrypted =
+      testsupport::SourcePath("tests/sheet/data") + "/xls/bad_no_workbook.xls";
+  try {
+    sheet::OpenWorkbook(notEncrypted);
+    ADD_FAILURE() << "opened";
+  } catch (const sheet::EncryptedWorkbookError& e) {
+    ADD_FAILURE() << "taken for encrypted: " << e.what();
+  } catch (const Exception& e) {
+    EXPECT_NE(dynamic_cast<const sheet::WorkbookError*>(&e), nullptr) << e.what();
   }
 }
 

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "sheet/Workbook.h"
+#include "sheet/DateSerial.h"
 #include "sheet/XlsReader.h"
+#include "tests/sheet/CellTestSupport.h"
 
 namespace {
 
@@ -49,19 +51,6 @@ std::vector<Got> ReadSheet(const std::string& path, std::size_t index,
 }
 
 // Opens a workbook and reads all its sheets; returns the error message, if any.
-std::string ReadAllSheets(const std::string& path, const sheet::ReaderLimits& limits = {}) {
-  try {
-    auto book = sheet::OpenXls(path, limits);
-    for (std::size_t i = 0; i < book->SheetNames().size(); ++i) {
-      Collect sink;
-      book->ReadSheet(i, sink);
-    }
-  } catch (const sheet::WorkbookError& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // A cell as the tests state it: kind, then the number or the text.
 struct Expected {
   std::uint32_t row;
@@ -176,38 +165,30 @@ TEST(XlsReader, WorkbookStreamInTheMiniStream) {
 }
 
 TEST(XlsReader, DamagedOrUnsupportedFilesEndInAClearError) {
-  struct Case {
-    const char* file;
-    const char* expected;  // part of the message
-  };
-  const Case cases[] = {
-      {"bad_encrypted.xls", "the workbook is encrypted (password protected)"},
-      {"bad_biff5_bof.xls", "unsupported old Excel format"},
-      {"bad_book_stream.xls", "unsupported old Excel format"},
-      {"bad_biff4.xls", "unsupported old Excel format"},
-      {"bad_no_workbook.xls", "no Workbook stream"},
-      {"bad_not_cfb.xls", "no compound file signature"},
-      {"bad_record_past_end.xls", "runs past the end of the stream"},
-      {"bad_sst_index.xls", "refers to shared string 5"},
-      {"bad_sst_count.xls", "more than the reader's limit"},
-      {"bad_globals_truncated.xls", "truncated"},
-      {"bad_sheet_offset.xls", "is not where the workbook says"},
-      {"bad_chain_loop.xls", "visited twice"},
-      {"no_such_file.xls", "cannot open"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    std::string message = ReadAllSheets(kData + c.file);
-    EXPECT_NE(message.find(c.expected), std::string::npos) << "message: " << message;
-  }
+  cell_test::ExpectReadErrors(
+      sheet::OpenXls,
+      {
+          {"bad_encrypted.xls", kData + "bad_encrypted.xls", false,
+           "the workbook is encrypted (password protected)"},
+          {"bad_biff5_bof.xls", kData + "bad_biff5_bof.xls", false, "unsupported old Excel format"},
+          {"bad_book_stream.xls", kData + "bad_book_stream.xls", false,
+           "unsupported old Excel format"},
+          {"bad_biff4.xls", kData + "bad_biff4.xls", false, "unsupported old Excel format"},
+          {"bad_no_workbook.xls", kData + "bad_no_workbook.xls", false, "no Workbook stream"},
+          {"bad_not_cfb.xls", kData + "bad_not_cfb.xls", false, "no compound file signature"},
+          {"bad_record_past_end.xls", kData + "bad_record_past_end.xls", false,
+           "runs past the end of the stream"},
+          {"bad_sst_index.xls", kData + "bad_sst_index.xls", false, "refers to shared string 5"},
+          {"bad_sst_count.xls", kData + "bad_sst_count.xls", false, "more than the reader's limit"},
+          {"bad_globals_truncated.xls", kData + "bad_globals_truncated.xls", false, "truncated"},
+          {"bad_sheet_offset.xls", kData + "bad_sheet_offset.xls", false,
+           "is not where the workbook says"},
+          {"bad_chain_loop.xls", kData + "bad_chain_loop.xls", false, "visited twice"},
+          {"no_such_file.xls", kData + "no_such_file.xls", false, "cannot open"},
+      });
 }
 
 TEST(XlsReader, LimitsOfTheReaderAreErrors) {
-  struct Case {
-    const char* name;
-    sheet::ReaderLimits limits;
-    const char* expected;
-  };
   sheet::ReaderLimits fewStrings;
   fewStrings.maxSharedStrings = 5;
   sheet::ReaderLimits fewBytes;
@@ -216,17 +197,15 @@ TEST(XlsReader, LimitsOfTheReaderAreErrors) {
   fewRows.maxRows = 6;
   sheet::ReaderLimits fewColumns;
   fewColumns.maxColumns = 4;
-  const Case cases[] = {
-      {"string count", fewStrings, "string table has 10 entries"},
-      {"string bytes", fewBytes, "limit of 40 bytes"},
-      {"rows", fewRows, "limit of 6 rows"},
-      {"columns", fewColumns, "4 columns"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string message = ReadAllSheets(kData + "tank_summary_ru.xls", c.limits);
-    EXPECT_NE(message.find(c.expected), std::string::npos) << "message: " << message;
-  }
+  cell_test::ExpectReadErrors(
+      sheet::OpenXls,
+      {
+          {"string count", kData + "tank_summary_ru.xls", false, "string table has 10 entries",
+           fewStrings},
+          {"string bytes", kData + "tank_summary_ru.xls", false, "limit of 40 bytes", fewBytes},
+          {"rows", kData + "tank_summary_ru.xls", false, "limit of 6 rows", fewRows},
+          {"columns", kData + "tank_summary_ru.xls", false, "4 columns", fewColumns},
+      });
 }
 
 TEST(XlsReader, SheetNumberOutOfRange) {
@@ -263,7 +242,7 @@ TEST(XlsReader, DateFormatCodes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(sheet::xls::IsDateFormatCode(c.code), c.date);
+    EXPECT_EQ(sheet::IsDateFormatCode(c.code), c.date);
   }
   struct Elapsed {
     const char* code;
@@ -275,37 +254,21 @@ TEST(XlsReader, DateFormatCodes) {
   };
   for (const Elapsed& c : durations) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(sheet::xls::IsElapsedTimeFormatCode(c.code), c.elapsed);
+    EXPECT_EQ(sheet::IsElapsedTimeFormatCode(c.code), c.elapsed);
   }
-  EXPECT_TRUE(sheet::xls::IsBuiltinDateFormat(14));
-  EXPECT_TRUE(sheet::xls::IsBuiltinDateFormat(22));
-  EXPECT_TRUE(sheet::xls::IsBuiltinDateFormat(47));
-  EXPECT_FALSE(sheet::xls::IsBuiltinDateFormat(4));
-  EXPECT_FALSE(sheet::xls::IsBuiltinDateFormat(49));
+  using sheet::FormatKind;
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(14), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(22), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(46), FormatKind::Duration);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(47), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(57), FormatKind::Calendar);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(4), FormatKind::Number);
+  EXPECT_EQ(sheet::KindOfBuiltinFormat(49), FormatKind::Number);
 }
 
 // Inputs that once made the reader misbehave (kept from fuzzing) end in a value or a
 // WorkbookError, never a crash; they run under the sanitizers with the rest.
-TEST(XlsReader, FuzzRegressions) {
-  const std::filesystem::path dir =
-      std::filesystem::path(TANKLOAD_SOURCE_DIR) / "fuzz" / "regressions" / "xls";
-  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no regression inputs in " << dir;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    try {
-      auto book = sheet::xls::OpenXlsBytes(bytes);
-      for (std::size_t i = 0; i < book->SheetNames().size(); ++i) {
-        Collect sink;
-        book->ReadSheet(i, sink);
-      }
-    } catch (const sheet::WorkbookError&) {
-    }
-  }
-}
+TEST(XlsReader, FuzzRegressions) { cell_test::ReplayFuzzRegressions(sheet::OpenXls, "xls"); }
 
 // ---------------------------------------------------------------- real workbooks
 

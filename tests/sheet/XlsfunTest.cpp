@@ -238,11 +238,17 @@ TEST_F(SaveSheetAsTextTest, MissingWorkbookGivesEmptyResultQuietly) {
   EXPECT_EQ(script.log, std::vector<std::string>{});
 }
 
-TEST_F(SaveSheetAsTextTest, OldTextFileIsDeletedBeforeTheApplicationIsAsked) {
-  WriteFile(text, "old text");
-  script.fail = {"create1"};
-  EXPECT_EQ(SaveSheetAsText(book, "", ""), "");
-  EXPECT_FALSE(Exists(text));
+// The old text is replaced by the save, not deleted beforehand: a conversion that fails
+// leaves it as it was.
+TEST_F(SaveSheetAsTextTest, OldTextFileSurvivesAFailedConversion) {
+  for (const char* failing : {"create1", "sheet1.SaveAs"}) {
+    SCOPED_TRACE(failing);
+    script = Script{};
+    WriteFile(text, "old text");
+    script.fail = {failing};
+    EXPECT_EQ(SaveSheetAsText(book, "", ""), "");
+    EXPECT_EQ(ReadFile(text), "old text");
+  }
 }
 
 // Each failure: which call fails, the one message shown, and the calls made (the tail

@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "SheetTestSupport.h"
 #include "sheet/Workbook.h"
 #include "sheet/XmlParser.h"
+#include "sheet/XmlTagScanner.h"
 
 namespace {
 
 using sheet::XmlAttribute;
 using sheet::XmlName;
 using sheet::XmlNs;
-using sheet::XmlPrefixes;
+using sheet::XmlParserChoice;
 
 std::string NsText(XmlNs ns) {
   switch (ns) {
@@ -77,7 +79,7 @@ struct Outcome {
 };
 
 // Parses `xml` handed over in pieces of `piece` bytes (all at once for 0).
-Outcome Parse(const std::string& xml, XmlPrefixes prefixes, std::size_t piece,
+Outcome Parse(const std::string& xml, XmlParserChoice prefixes, std::size_t piece,
               bool wantText = true) {
   Recorder recorder;
   Outcome outcome;
@@ -141,11 +143,11 @@ TEST(XmlParser, OwnReaderReportsWhatExpatReports) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome expected = Parse(c.xml, XmlPrefixes::Tracked, 0);
+    const Outcome expected = Parse(c.xml, XmlParserChoice::Tracked, 0);
     ASSERT_EQ(expected.error, "");
     for (const std::size_t piece : {0, 1, 2, 3, 7, 4096}) {
       SCOPED_TRACE(piece);
-      const Outcome own = Parse(c.xml, XmlPrefixes::Own, piece);
+      const Outcome own = Parse(c.xml, XmlParserChoice::Own, piece);
       EXPECT_EQ(own.error, "");
       EXPECT_EQ(own.events, expected.events);
     }
@@ -153,7 +155,7 @@ TEST(XmlParser, OwnReaderReportsWhatExpatReports) {
 }
 
 TEST(XmlParser, OwnReaderLeavesOutTextWhenNotWanted) {
-  const Outcome own = Parse("<a>x<b>y</b></a>", XmlPrefixes::Own, 0, false);
+  const Outcome own = Parse("<a>x<b>y</b></a>", XmlParserChoice::Own, 0, false);
   EXPECT_EQ(own.events, (std::vector<std::string>{"<a>", "<b>", "</b>", "</a>"}));
 }
 
@@ -200,11 +202,11 @@ TEST(XmlParser, OwnReaderRefusesWhatExpatRefuses) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome expected = Parse(c.xml, XmlPrefixes::Tracked, 0);
+    const Outcome expected = Parse(c.xml, XmlParserChoice::Tracked, 0);
     EXPECT_NE(expected.error.find(c.cause), std::string::npos) << expected.error;
     for (const std::size_t piece : {0, 1, 5}) {
       SCOPED_TRACE(piece);
-      const Outcome own = Parse(c.xml, XmlPrefixes::Own, piece);
+      const Outcome own = Parse(c.xml, XmlParserChoice::Own, piece);
       EXPECT_NE(own.error.find("the part test.xml is not well-formed XML (line "),
                 std::string::npos)
           << own.error;
@@ -214,7 +216,7 @@ TEST(XmlParser, OwnReaderRefusesWhatExpatRefuses) {
 }
 
 TEST(XmlParser, OwnReaderNamesTheLineOfAnError) {
-  const Outcome own = Parse("<a>\n<b>\r\n</c></a>", XmlPrefixes::Own, 2);
+  const Outcome own = Parse("<a>\n<b>\r\n</c></a>", XmlParserChoice::Own, 2);
   EXPECT_NE(own.error.find("(line 3, column 2): mismatched tag"), std::string::npos) << own.error;
 }
 
@@ -234,8 +236,63 @@ TEST(XmlParser, OwnReaderRefusesDocumentTypesAndHugeTags) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome own = Parse(c.xml, XmlPrefixes::Own, 64 * 1024);
+    const Outcome own = Parse(c.xml, XmlParserChoice::Own, 64 * 1024);
     EXPECT_NE(own.error.find(c.message), std::string::npos) << own.error;
+  }
+}
+
+// Nesting is refused one level past the limit, by each reader (ours, expat with its own
+// or with our prefixes, expat for a document in another encoding, the quick tag scan),
+// before it deepens further; the limit follows TANKLOAD_MAX_XML_DEPTH.
+class TagCounter : public sheet::XmlTagScanner {
+ public:
+  TagCounter() : XmlTagScanner("test.xml") {}
+  int starts = 0;
+
+ protected:
+  void OnStart(const XmlName&, const Tag&) override { ++starts; }
+  void OnEnd(const XmlName&) override {}
+};
+
+TEST(XmlParser, NestingDeeperThanTheLimitIsRefused) {
+  const auto nested = [](std::size_t depth, const std::string& declaration) {
+    std::string xml = declaration;
+    for (std::size_t i = 0; i < depth; ++i) xml += "<a x=\"1\">";
+    for (std::size_t i = 0; i < depth; ++i) xml += "</a>";
+    return xml;
+  };
+  struct Limit {
+    const char* variable;  // nullptr: the default
+    std::size_t depth;
+  } limits[] = {{nullptr, 256}, {"8", 8}};
+  for (const auto& limit : limits) {
+    std::optional<sheet_test::ScopedEnv> env;
+    if (limit.variable) env.emplace("TANKLOAD_MAX_XML_DEPTH", limit.variable);
+    for (const std::string declaration : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"}) {
+      for (const auto prefixes :
+           {XmlParserChoice::Expat, XmlParserChoice::Tracked, XmlParserChoice::Own}) {
+        SCOPED_TRACE(std::to_string(limit.depth) + " " + declaration + " prefixes " +
+                     std::to_string(static_cast<int>(prefixes)));
+        EXPECT_EQ(Parse(nested(limit.depth, declaration), prefixes, 0).error, "");
+        const Outcome deeper = Parse(nested(limit.depth + 1, declaration), prefixes, 7);
+        EXPECT_NE(deeper.error.find("test.xml"), std::string::npos) << deeper.error;
+        EXPECT_NE(deeper.error.find("limit of " + std::to_string(limit.depth) + " levels"),
+                  std::string::npos)
+            << deeper.error;
+        EXPECT_NE(deeper.error.find("TANKLOAD_MAX_XML_DEPTH"), std::string::npos);
+        EXPECT_EQ(deeper.events.size(), limit.depth);  // the start tags before the refusal
+      }
+    }
+    SCOPED_TRACE("tag scanner");
+    TagCounter fits;
+    const std::string xml = nested(limit.depth, "");
+    fits.Feed(xml.data(), xml.size());
+    fits.Finish();
+    EXPECT_FALSE(fits.Failed());
+    EXPECT_EQ(fits.starts, static_cast<int>(limit.depth));
+    TagCounter deeper;
+    const std::string deeperXml = nested(limit.depth + 1, "");
+    EXPECT_THROW(deeper.Feed(deeperXml.data(), deeperXml.size()), sheet::LimitError);
   }
 }
 

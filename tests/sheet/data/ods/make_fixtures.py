@@ -191,9 +191,25 @@ def skipped_content():
         number_cell('<text:s text:c="2000000000"/>') + s("x")))))
 
 
+def same_dates():
+    """The date cases that every reader must show alike (DateSerialTest.cpp), as an .ods
+    file writes them: calendar dates, and times of day and durations as time values."""
+    def date(iso):
+        return (f'<table:table-cell office:value-type="date" office:date-value="{iso}">'
+                f'<text:p>{iso}</text:p></table:table-cell>')
+
+    def time(duration):
+        return (f'<table:table-cell office:value-type="time" office:time-value="{duration}">'
+                f'<text:p>{duration}</text:p></table:table-cell>')
+    cells = [date("1900-01-01"), date("1900-02-28"), date("1900-03-01"),
+             date("2023-03-15T18:00:00"), date("1904-01-01"), time("PT12H"), time("PT36H")]
+    write("same_dates.ods", content(table("Dates", "".join(row(c) for c in cells))))
+
+
 if __name__ == "__main__":
     tank_summary()
     cell_types()
     tricky_names()
     hostile()
     skipped_content()
+    same_dates()

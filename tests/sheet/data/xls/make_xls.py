@@ -333,6 +333,27 @@ def dates_1904():
     write("dates_1904.xls", compound_file({"Workbook": data}))
 
 
+# The date cases that every reader must show alike (DateSerialTest.cpp): (serial of the
+# 1900 system, cell format: 16 date, 17 date and time, 18 time, 19 duration, in the 1904
+# workbook too). The .xlsx and .ods generators hold the same table.
+SAME_DATES = [(1, 16, False), (59, 16, False), (61, 16, False), (45000.75, 17, True),
+              (1462, 16, True), (0.5, 18, False), (1.5, 19, True)]
+
+
+def same_dates():
+    for date1904 in (False, True):
+        cells = b""
+        for row, (serial, xfi, in1904) in enumerate(SAME_DATES):
+            if date1904 and not in1904:
+                continue
+            value = serial - 1462 if date1904 and xfi != 19 else serial
+            cells += number(row, 0, value, xfi)
+        data = workbook([("Dates", 0, cells)], formats=[(164, "[h]:mm")], date1904=date1904,
+                        extra_xfs=[14, 22, 20, 164])
+        name = "same_dates_1904.xls" if date1904 else "same_dates.xls"
+        write(name, compound_file({"Workbook": data}))
+
+
 def sst_continue():
     """Shared strings split across CONTINUE records the way Excel splits them: inside the
     characters of a string (the next record re-states the option byte, and the encoding may
@@ -453,6 +474,7 @@ if __name__ == "__main__":
     tank_summary()
     types()
     dates_1904()
+    same_dates()
     sst_continue()
     long_strings()
     small_in_mini_stream()

@@ -180,6 +180,32 @@ def dates(name, date1904):
                                  workbook_extra=extra))
 
 
+# The date cases that every reader must show alike (DateSerialTest.cpp): (serial of the
+# 1900 system, cell style: 0 date, 1 date and time, 2 time, 3 duration, in the 1904
+# workbook too). The .xls and .ods generators hold the same table.
+SAME_DATES = [(1, 0, False), (59, 0, False), (61, 0, False), (45000.75, 1, True),
+              (1462, 0, True), (0.5, 2, False), (1.5, 3, True)]
+SAME_DATES_STYLES = (
+    f'{DECL}<styleSheet xmlns="{MAIN}">'
+    '<numFmts count="1"><numFmt numFmtId="164" formatCode="[h]:mm"/></numFmts>'
+    '<cellXfs count="4"><xf numFmtId="14"/><xf numFmtId="22"/><xf numFmtId="20"/>'
+    '<xf numFmtId="164"/></cellXfs></styleSheet>')
+
+
+def same_dates():
+    for date1904 in (False, True):
+        rows = ""
+        for k, (serial, style, in1904) in enumerate(SAME_DATES):
+            if date1904 and not in1904:
+                continue
+            value = serial - 1462 if date1904 and style != 3 else serial
+            rows += f'<row r="{k + 1}"><c r="A{k + 1}" s="{style}"><v>{value}</v></c></row>'
+        extra = '<workbookPr date1904="1"/>' if date1904 else '<workbookPr/>'
+        write("same_dates_1904.xlsx" if date1904 else "same_dates.xlsx",
+              standard_package([worksheet(rows)], styles=SAME_DATES_STYLES,
+                               workbook_extra=extra))
+
+
 def relationships():
     """Part names from the relationships, not from convention: an absolute workbook
     target in a folder of its own, prefixed elements, a relative "../" sheet target, sheets
@@ -283,5 +309,6 @@ if __name__ == "__main__":
     cell_types()
     dates("dates1900.xlsx", False)
     dates("dates1904.xlsx", True)
+    same_dates()
     relationships()
     hostile()
