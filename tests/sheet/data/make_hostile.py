@@ -23,9 +23,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def load(name, path):
-    spec = importlib.util.spec_from_file_location(name, os.path.join(HERE, path))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location(name, os.path.join(HERE, path))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
