@@ -327,18 +327,12 @@ app::ImportTarget TForm1::Target() {
           FLastXlsFile,    {},         {},         projectValues_};
 }
 
-void TForm1::ImportBySQL(bool FromText) {
-  if (!settingsProblem_.empty()) {
-    ShowMessage(settingsProblem_);
-    return;
-  }
-  app::ImportTarget target = Target();
-  target.report = &report_;
-  reportSummary->clear();
-  if (app::ImportBySQL(*this, target, FromText) == app::RunEnd::Completed) ShowReportSummary();
-}
+void TForm1::ImportBySQL(bool FromText) { RunImport(app::ImportBySQL, FromText); }
 
-void TForm1::ImportThroughTable(bool FromText) {
+void TForm1::ImportThroughTable(bool FromText) { RunImport(app::ImportThroughTable, FromText); }
+
+void TForm1::RunImport(app::RunEnd (*run)(app::ImportHost&, app::ImportTarget&, bool),
+                       bool fromText) {
   if (!settingsProblem_.empty()) {
     ShowMessage(settingsProblem_);
     return;
@@ -346,9 +340,7 @@ void TForm1::ImportThroughTable(bool FromText) {
   app::ImportTarget target = Target();
   target.report = &report_;
   reportSummary->clear();
-  if (app::ImportThroughTable(*this, target, FromText) == app::RunEnd::Completed) {
-    ShowReportSummary();
-  }
+  if (run(*this, target, fromText) == app::RunEnd::Completed) ShowReportSummary();
 }
 
 void TForm1::ShowReportSummary() {

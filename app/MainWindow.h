@@ -124,6 +124,9 @@ class TForm1 : public QMainWindow, private app::ImportHost {
   void InsertGridRow();
   void DeleteGridRows();
   app::ImportTarget Target();
+  // Either run on the window's components, with the report shown afterwards; refused
+  // while the settings hold a bad project or LPP.
+  void RunImport(app::RunEnd (*run)(app::ImportHost&, app::ImportTarget&, bool), bool fromText);
 
   class MessageRelay;
 

@@ -14,10 +14,6 @@
 namespace platform {
 namespace {
 
-using detail::kExactPowersOfTen;
-using detail::kMaxExactPowerOfTen;
-using detail::kPlainDoubleArithmetic;
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -131,10 +127,11 @@ bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& 
   }
   // Clinger's fast path: a mantissa of at most 53 bits and an exact power of ten give
   // the correctly rounded value in one multiplication or division.
-  if (kPlainDoubleArithmetic && significant <= 19 && mantissa <= (std::uint64_t{1} << 53) &&
-      power >= -kMaxExactPowerOfTen && power <= kMaxExactPowerOfTen) {
+  if (detail::kPlainDoubleArithmetic && significant <= 19 && mantissa <= (std::uint64_t{1} << 53) &&
+      power >= -detail::kMaxExactPowerOfTen && power <= detail::kMaxExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);
-    const double v = power >= 0 ? m * kExactPowersOfTen[power] : m / kExactPowersOfTen[-power];
+    const double v =
+        power >= 0 ? m * detail::kExactPowersOfTen[power] : m / detail::kExactPowersOfTen[-power];
     value = negative ? -v : v;
     return true;
   }

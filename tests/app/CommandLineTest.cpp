@@ -1,8 +1,6 @@
 // The command line: parsing, exit status, output streams, and the program itself.
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -273,13 +271,8 @@ TEST_F(CommandLineOnSqlite, RunsThatEndWithAMessageExitWithOne) {
   const std::string fifo = dir_.File("pipe.txt");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string socketPath = dir_.File("sock.txt");
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-  std::strcpy(address.sun_path, socketPath.c_str());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int listener = testsupport::BindUnixSocket(socketPath);
+  ASSERT_GE(listener, 0) << std::strerror(errno);
   auto notRegular = [](const std::string& path, const std::string& kind) {
     return "Не могу прочитать файл <" + path + ">: это " + kind + ", а не обычный файл\n";
   };

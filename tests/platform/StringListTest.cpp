@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -140,14 +138,8 @@ TEST(StringList, LoadFromFileRefusesFilesThatAreNotRegular) {
   const std::string fifo = dir.File("pipe");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
   const std::string socketPath = dir.File("sock");
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-  std::strcpy(address.sun_path, socketPath.c_str());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-      << std::strerror(errno);
+  const int listener = testsupport::BindUnixSocket(socketPath);
+  ASSERT_GE(listener, 0) << std::strerror(errno);
   struct Case {
     std::string path;
     const char* kind;

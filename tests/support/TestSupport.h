@@ -37,6 +37,9 @@ std::string ReadFile(const std::string& path);
 // Creates or replaces the file with exactly `bytes`; fails the test when it cannot.
 void WriteFile(const std::string& path, std::string_view bytes);
 bool Exists(const std::string& path);
+// Binds a Unix stream socket at `path` (a special file that is not a regular one) and
+// returns its descriptor, or -1 with errno set; the caller closes it.
+int BindUnixSocket(const std::string& path);
 
 // A file of the source tree, by its path relative to the tree's root.
 std::string SourcePath(std::string_view relative);
