@@ -43,6 +43,9 @@ class AtomicFile {
   // The errno of the first failure, or 0.
   int Error() const { return error_; }
   const std::string& Target() const { return target_; }
+  // The temporary file's path while it exists (empty when it could not be created or
+  // has become the target), for a caller that registers it for removal on signals.
+  const std::string& TempName() const { return temp_; }
 
  private:
   std::string target_;

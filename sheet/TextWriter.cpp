@@ -1,10 +1,5 @@
 #include "sheet/TextWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -15,6 +10,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/NumberFormat.h"
 #include "platform/TempFiles.h"
 
@@ -206,32 +202,23 @@ void CheckCellLength(std::uint32_t row, std::uint32_t column, const Cell& cell,
   }
 }
 
-// The output file: written through a buffer into a temporary file beside the target,
-// renamed over the target by Commit() and removed otherwise. Write errors are recorded
-// rather than thrown, because the writer runs inside the readers' parser callbacks.
+// The output file: written through a buffer into a platform::AtomicFile, which puts it
+// in place on Commit() and removes it otherwise; while the temporary file exists it is
+// registered for removal on SIGINT and SIGTERM. Write errors are recorded rather than
+// thrown, because the writer runs inside the readers' parser callbacks.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path) : path_(path) {
-    temp_ = path + ".XXXXXX";
-    fd_ = ::mkstemp(temp_.data());
-    if (fd_ < 0) {
-      temp_.clear();
-      throw EFileError("Cannot create the text file " + path + ": " + std::strerror(errno));
+  explicit OutputFile(const std::string& path) : file_(path) {
+    if (file_.Error() != 0) {
+      throw EFileError("Cannot create the text file " + path + ": " + std::strerror(file_.Error()));
     }
     // An interrupted conversion leaves no temporary file behind.
-    registration_.Reset(temp_);
+    registration_.Reset(file_.TempName());
     buffer_.reserve(kBufferSize);
   }
-  ~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
-    registration_.Release();
-    if (!temp_.empty()) ::unlink(temp_.c_str());
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
 
   void Write(std::string_view bytes) {
-    if (error_ != 0) return;
+    if (file_.Error() != 0) return;
     buffer_.append(bytes);
     if (buffer_.size() >= kBufferSize) Flush();
   }
@@ -239,52 +226,29 @@ class OutputFile {
   // Starts the file over (the writer's second pass).
   void Rewind() {
     buffer_.clear();
-    if (error_ == 0 && (::lseek(fd_, 0, SEEK_SET) < 0 || ::ftruncate(fd_, 0) != 0)) {
-      error_ = errno;
-    }
+    file_.Rewind();
   }
 
   void Commit() {
     Flush();
-    if (error_ == 0) {
-      // mkstemp creates the file for its owner only; a text save is an ordinary file.
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      if (::fchmod(fd_, 0666 & ~mask) != 0) error_ = errno;
+    registration_.Release();  // before the temporary file is renamed
+    if (!file_.Commit()) {
+      throw EFileError("Cannot write the text file " + file_.Target() + ": " +
+                       std::strerror(file_.Error()));
     }
-    if (error_ == 0 && ::close(fd_) != 0) error_ = errno;
-    fd_ = -1;
-    if (error_ == 0) {
-      registration_.Release();
-      if (::rename(temp_.c_str(), path_.c_str()) != 0) error_ = errno;
-    }
-    if (error_ != 0) {
-      throw EFileError("Cannot write the text file " + path_ + ": " + std::strerror(error_));
-    }
-    temp_.clear();
   }
 
  private:
   static constexpr std::size_t kBufferSize = 1 << 16;
 
   void Flush() {
-    std::size_t done = 0;
-    while (error_ == 0 && done < buffer_.size()) {
-      const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-      if (n < 0) {
-        if (errno != EINTR) error_ = errno;
-      } else {
-        done += static_cast<std::size_t>(n);
-      }
-    }
+    file_.Write(buffer_);
     buffer_.clear();
   }
 
-  std::string path_;
-  std::string temp_;
+  platform::AtomicFile file_;
+  // Declared after file_, so that it is released before file_ removes the file.
   platform::ScopedTempFile registration_;
-  int fd_ = -1;
-  int error_ = 0;
   std::string buffer_;
 };
 

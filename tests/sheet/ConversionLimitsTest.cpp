@@ -241,7 +241,7 @@ TEST_F(ConversionLimitsTest, DamagedWorkbookLeavesTheOldText) {
 }
 
 // A conversion ended by SIGTERM or SIGINT while it writes: the signal still ends the
-// process, no book.txt.XXXXXX is left and the old text is intact. The child converts a
+// process, no .book.txt.XXXXXX is left and the old text is intact. The child converts a
 // workbook that asks for gigabytes of text and is stopped once its temporary file holds
 // some of it.
 TEST_F(ConversionLimitsTest, InterruptedConversionLeavesNoTemporaryFile) {
@@ -266,7 +266,7 @@ TEST_F(ConversionLimitsTest, InterruptedConversionLeavesNoTemporaryFile) {
       for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         const std::string name = entry.path().filename().string();
         std::error_code ec;
-        if (name.rfind("book.txt.", 0) == 0 && std::filesystem::file_size(entry.path(), ec) > 0) {
+        if (name.rfind(".book.txt.", 0) == 0 && std::filesystem::file_size(entry.path(), ec) > 0) {
           writing = true;
         }
       }
