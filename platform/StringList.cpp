@@ -53,13 +53,7 @@ class FileDescriptor {
 }  // namespace
 
 std::uint64_t MaxTextFileBytes() {
-  const char* text = std::getenv("TANKLOAD_MAX_TEXT_BYTES");
-  if (text == nullptr || *text == '\0') return kDefaultMaxTextFileBytes;
-  std::uint64_t value = 0;
-  const char* end = text + std::strlen(text);
-  const auto [stop, error] = std::from_chars(text, end, value);
-  if (error != std::errc() || stop != end || value == 0) return kDefaultMaxTextFileBytes;
-  return value;
+  return LimitFromEnvironment("TANKLOAD_MAX_TEXT_BYTES", kDefaultMaxTextFileBytes);
 }
 
 std::string ReadRegularFile(const std::string& path, std::uint64_t maxBytes) {

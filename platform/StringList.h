@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Limits.h"
 #include "platform/Text.h"
 
 class TStringList {
@@ -51,7 +52,7 @@ std::string ReadRegularFile(const std::string& path, std::uint64_t maxBytes);
 // TANKLOAD_MAX_TEXT_BYTES (bytes), else 1 GiB. A summary of a million rows is some
 // 150 MB; the limit keeps a wrong file from exhausting memory.
 std::uint64_t MaxTextFileBytes();
-inline constexpr std::uint64_t kDefaultMaxTextFileBytes = std::uint64_t{1} << 30;
+inline constexpr std::uint64_t kDefaultMaxTextFileBytes = kDefaultMaxTextBytes;
 
 // Appends the pieces of `text` by the line rule to `out` (cleared first); reuses the
 // strings already in `out` so that a caller scanning many lines does not reallocate.

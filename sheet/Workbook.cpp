@@ -177,19 +177,6 @@ std::string EncryptedMessage(const std::string& path) {
 
 }  // namespace
 
-std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr) return fallback;
-  const std::string_view value(text);
-  std::uint64_t number = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-  if (error != std::errc() || end != value.data() + value.size() || number == 0 ||
-      number > (1ull << 48)) {
-    return fallback;
-  }
-  return number;
-}
-
 void ThrowCellTooLong(const std::string& where, std::uint64_t limitChars) {
   throw LimitError(where + " is longer than the limit of " + std::to_string(limitChars) +
                    " characters for one cell (TANKLOAD_MAX_CELL_CHARS)");

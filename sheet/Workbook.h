@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Limits.h"
 #include "platform/Exception.h"
 
 namespace sheet {
@@ -69,9 +70,7 @@ class LimitError : public WorkbookError {
   using WorkbookError::WorkbookError;
 };
 
-// The value of the environment variable `name` when it holds a positive decimal number
-// (at most 2^48), else `fallback`.
-std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback);
+using platform::LimitFromEnvironment;
 
 // Limits that keep a hostile file from exhausting memory or time. Three of them can be
 // set through the environment; a value that is no positive number keeps the default:
@@ -88,7 +87,7 @@ std::uint64_t LimitFromEnvironment(const char* name, std::uint64_t fallback);
 struct ReaderLimits {
   static constexpr std::uint64_t kDefaultCellChars = 32767;
   static constexpr std::uint64_t kDefaultXmlDepth = 256;
-  static constexpr std::uint64_t kDefaultTextBytes = 1ull << 30;
+  static constexpr std::uint64_t kDefaultTextBytes = platform::kDefaultMaxTextBytes;
 
   std::uint64_t maxDecompressedPart = 512ull << 20;  // one zip member
   std::uint64_t maxSharedStrings = 16ull << 20;      // entries

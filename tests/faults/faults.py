@@ -253,12 +253,7 @@ class Postgres:
         raise RuntimeError("the locking session did not take its lock")
 
     def release(self, p):
-        try:
-            p.stdin.write("ROLLBACK;\n")
-            p.stdin.close()
-        except OSError:
-            pass
-        self.suite.reap(p)
+        end_holder(self.suite, p, "ROLLBACK;\n")
 
     def pg_ctl(self, *args):
         subprocess.run(self.owner + [os.path.join(self.bin, "pg_ctl"), "-D", self.data, *args],
@@ -741,13 +736,18 @@ def sqlite_holder(suite, path, statements):
     return p
 
 
-def sqlite_release(suite, p):
+def end_holder(suite, p, commands):
+    """Ends a session that holds a lock: sends it `commands`, closes its input, reaps it."""
     try:
-        p.stdin.write("ROLLBACK;\n.quit\n")
+        p.stdin.write(commands)
         p.stdin.close()
     except OSError:
         pass
     suite.reap(p)
+
+
+def sqlite_release(suite, p):
+    end_holder(suite, p, "ROLLBACK;\n.quit\n")
 
 
 def lock_trials(suite, engine, sql, table, cases):
